@@ -1,0 +1,84 @@
+// The program's MIDI layer: TMaxMidi knows the output devices, TMaxMidiOut is
+// the one output port that everything is played through.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "midi/MidiDevice.h"
+#include "midi/MidiEvent.h"
+
+namespace vocarine {
+
+class EMaxMidiException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+using MidiDeviceList = std::vector<std::unique_ptr<MidiDevice>>;
+
+class TMaxMidi {
+public:
+    // Lists the devices: device 0 the built-in synthesizer, then every MIDI
+    // output port of the system. Throws EMaxMidiException when no MIDI backend
+    // at all can be used.
+    TMaxMidi();
+    explicit TMaxMidi(MidiDeviceList devices);
+    ~TMaxMidi();
+    TMaxMidi(const TMaxMidi&) = delete;
+    TMaxMidi& operator=(const TMaxMidi&) = delete;
+
+    // Copies the name of device `index` into `buffer` (zero-terminated, cut to
+    // fit) and returns non-zero; returns 0 past the last device.
+    int GetMidiOutDescription(int index, char* buffer, std::size_t bufferSize) const;
+
+    int DeviceCount() const;
+    MidiDevice* Device(int index) const;  // nullptr when out of range
+
+    // Tests (and only tests) replace where the device list comes from; an
+    // empty function restores the system's devices.
+    using DeviceProvider = std::function<MidiDeviceList()>;
+    static void SetDeviceProvider(DeviceProvider provider);
+
+private:
+    MidiDeviceList devices_;
+};
+
+class TMaxMidiOut {
+public:
+    explicit TMaxMidiOut(TMaxMidi& midi);
+    ~TMaxMidiOut();  // resets and closes an open port
+    TMaxMidiOut(const TMaxMidiOut&) = delete;
+    TMaxMidiOut& operator=(const TMaxMidiOut&) = delete;
+
+    // Opens device `device`; `flags` is the fixed value 78624 the program passes.
+    // Returns a value above 32 on success, 32 or less on failure (the port stays closed).
+    int OpenMidiOut(uint16_t device, uint32_t flags);
+    void ResetMidiOut();
+    void CloseMidiOut();
+    bool IsOpen() const;
+    int OpenDevice() const;  // index of the open device, -1 when closed
+
+    // Sends the event at once when its time stamp is 0xFFFFFFFF. Does nothing
+    // while the port is closed. Returns 0 on success.
+    int PutMidiOut(LPMIDIEVENT event);
+
+    // Name of the device of the last failed open and why it failed, in words
+    // for the user ("Built-in synthesizer: no audio output could be opened").
+    std::string LastOpenError() const;
+
+private:
+    TMaxMidi& midi_;
+    MidiDevice* device_ = nullptr;
+    int deviceIndex_ = -1;
+    std::string lastOpenError_;
+};
+
+constexpr uint32_t OpenFlags = 78624;  // 0x13320, passed on every open
+
+}  // namespace vocarine

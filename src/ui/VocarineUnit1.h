@@ -1,0 +1,97 @@
+// The main window: owns the trainer's state and receives every command.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <memory>
+
+#include "core/TrainerState.h"
+#include "core/TrainerView.h"
+#include "midi/MaxMidi.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QPushButton;
+class QSlider;
+class QTimer;
+class TShape;
+class TOpenDialog;
+
+class TForm1 : public QMainWindow, public vocarine::TrainerView {
+    Q_OBJECT
+
+public:
+    explicit TForm1(QWidget* owner = nullptr);
+    ~TForm1() override;
+
+    // Designed components.
+    QPushButton* DisplayButton = nullptr;
+    std::unique_ptr<vocarine::TMaxMidi> MaxMidi;
+    std::unique_ptr<vocarine::TMaxMidiOut> MaxMidiOut;
+    QPushButton* PlayButton = nullptr;
+    QSlider* TrackBar1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QPushButton* TonicButton = nullptr;
+    QPushButton* NewKeyButton = nullptr;
+    TShape* Shape2 = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QPushButton* KeepButton = nullptr;
+    QPushButton* DiscardButton = nullptr;
+    QLabel* StaticText1 = nullptr;
+    QLabel* StaticText2 = nullptr;
+    QLabel* StaticText3 = nullptr;
+    QMenuBar* MainMenu1 = nullptr;
+    QMenu* MIDISetup1 = nullptr;
+    QAction* MIDISetup2 = nullptr;
+    TOpenDialog* OpenDialog1 = nullptr;
+    QMenu* File1 = nullptr;
+    QAction* OpenFile1 = nullptr;
+    QTimer* Timer1 = nullptr;
+    QMenu* Au1 = nullptr;
+    QAction* AutoDrive1 = nullptr;
+
+    // The trainer's state: note table, cell book, key, rotation, AutoDrive counters.
+    vocarine::TrainerState State;
+    std::array<QLabel*, 10> NoteLabels{};
+
+    // View operations the trainer's logic calls.
+    void ShowCellCounter() override;
+    void ShowCell(int32_t cell) override;
+    void HideCell() override;
+    void PlayCurrentCell() override;
+    void RepaintNow() override;
+
+    int32_t PickRandom(int32_t n);
+
+    // Loads a cell file; a refused file leaves everything as it was and the
+    // returned text says why (empty on success).
+    QString LoadCellFile(const QString& fileName);
+
+    // Tells the user, without a modal box, that the MIDI output could not be opened.
+    void ReportMidiOpenFailure();
+    // The last message shown in the status line (for tests and the window).
+    QString StatusText() const;
+
+public slots:
+    void DisplayButtonClick(QObject* Sender);
+    void PlayButtonClick(QObject* Sender);
+    void TonicButtonClick(QObject* Sender);
+    void NewKeyButtonClick(QObject* Sender);
+    void KeepButtonClick(QObject* Sender);
+    void DiscardButtonClick(QObject* Sender);
+    void OpenFile1Click(QObject* Sender);
+    void MIDISetup2Click(QObject* Sender);
+    void AutoDrive1Click(QObject* Sender);
+    void Timer1Timer(QObject* Sender);
+
+private:
+    void BuildNoteTable();
+    void CreateNoteLabels();
+};
+
+extern TForm1* Form1;
