@@ -26,5 +26,8 @@ void SetErrorBoxForTesting(std::function<void(const QString&)> show);
 // their construction throws.
 void CreateWindows();
 
+// Deletes the four windows in reverse order and clears the globals.
+void DestroyWindows();
+
 // The program entry: returns 0, also after a failed start-up.
 int RunVocarine(int argc, char** argv);

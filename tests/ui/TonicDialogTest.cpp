@@ -1,0 +1,2 @@
+// placeholder: replaced by the real tests
+#include <gtest/gtest.h>

@@ -1,0 +1,50 @@
+#include "WindowsTest.h"
+
+#include <QDir>
+#include <QFile>
+#include <memory>
+
+#include "midi/MaxMidi.h"
+#include "ui/Application.h"
+
+void WindowsTest::SetUp()
+{
+    ASSERT_TRUE(dir_.isValid());
+    previousDir_ = QDir::currentPath();
+    QDir::setCurrent(dir_.path());
+}
+
+void WindowsTest::TearDown()
+{
+    DestroyWindows();
+    vocarine::TMaxMidi::SetDeviceProvider({});
+    SetErrorBoxForTesting({});
+    QDir::setCurrent(previousDir_);
+}
+
+QString WindowsTest::WriteFile(const QString& name, const std::string& text)
+{
+    const QString path = dir_.filePath(name);
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text.data(), static_cast<qint64>(text.size()));
+    return path;
+}
+
+void WindowsTest::StartProgram(std::optional<std::string> startupCells, std::vector<bool> openable)
+{
+    if (startupCells)
+        WriteFile("majortonic.txt", *startupCells);
+    devices_.clear();
+    vocarine::TMaxMidi::SetDeviceProvider([this, openable] {
+        vocarine::MidiDeviceList list;
+        for (std::size_t i = 0; i < openable.size(); ++i) {
+            auto device = std::make_unique<vocarine::RecordingDevice>(
+                "Recorder " + std::to_string(i), openable[i]);
+            devices_.push_back(device.get());
+            list.push_back(std::move(device));
+        }
+        return list;
+    });
+    CreateWindows();
+}

@@ -1,0 +1,32 @@
+// A fixture that starts the program's four windows in a scratch folder, with
+// recording devices in place of the system's MIDI outputs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <QTemporaryDir>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "midi/RecordingDevice.h"
+
+class WindowsTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes `name` in the scratch folder (the working directory of the program).
+    QString WriteFile(const QString& name, const std::string& text);
+
+    // Creates the windows as the program does. `startupCells`, when given, is
+    // written to majortonic.txt first; `openable[i]` says whether device i opens.
+    void StartProgram(std::optional<std::string> startupCells, std::vector<bool> openable = {true});
+
+    vocarine::RecordingDevice& Device(int index) { return *devices_.at(index); }
+
+    QTemporaryDir dir_;
+    QString previousDir_;
+    std::vector<vocarine::RecordingDevice*> devices_;  // owned by the MIDI layer
+};
