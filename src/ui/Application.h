@@ -6,6 +6,8 @@
 #include <QString>
 #include <functional>
 
+class QWidget;
+
 class TApplication : public QApplication {
 public:
     TApplication(int& argc, char** argv);
@@ -22,12 +24,27 @@ void ShowErrorBox(const QString& message);
 // Tests see the error box's text instead of a modal box.
 void SetErrorBoxForTesting(std::function<void(const QString&)> show);
 
+// A warning about something the user asked for (a cell file that was refused).
+void ShowWarningBox(QWidget* parent, const QString& title, const QString& text);
+
+// Tests see the warning's text instead of a modal box.
+void SetWarningBoxForTesting(std::function<void(const QString&)> show);
+
+// The window fonts of the design ("MS Sans Serif", "Arial") map to the
+// metric-compatible fonts of this system. Done once by TApplication.
+void InstallFontSubstitutes();
+
 // Creates Form1, Form2, AutoForm and TonicForm in that order. Throws what
 // their construction throws.
 void CreateWindows();
 
 // Deletes the four windows in reverse order and clears the globals.
 void DestroyWindows();
+
+// Creates the windows and shows the main window. An exception on the way is
+// shown in the error box; the windows made so far are deleted and the answer
+// is false (the event loop must not run then).
+bool StartVocarine();
 
 // The program entry: returns 0, also after a failed start-up.
 int RunVocarine(int argc, char** argv);

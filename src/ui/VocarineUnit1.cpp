@@ -1,1 +1,492 @@
-// placeholder: replaced by the real implementation
+#include "ui/VocarineUnit1.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPalette>
+#include <QPushButton>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTimer>
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "core/AutoDrive.h"
+#include "core/Random.h"
+#include "core/Rotation.h"
+#include "ui/Application.h"
+#include "ui/AutoUnit3.h"
+#include "ui/MidiUnit2.h"
+#include "ui/OpenDialog.h"
+#include "ui/Playback.h"
+#include "ui/Shape.h"
+#include "ui/TonicUnit3.h"
+
+TForm1* Form1 = nullptr;
+
+// Geometry is in the design's pixels, used one to one as logical pixels, so
+// the window keeps its proportions on any screen (Qt scales logical pixels on
+// high-density screens). Control positions are relative to the client area
+// under the menu bar, as in the designer the window was laid out with.
+namespace {
+
+const QString StartupCellFile = QStringLiteral("majortonic.txt");
+
+constexpr int WindowLeft = 206;
+constexpr int WindowTop = 123;
+constexpr int WindowWidth = 734;
+constexpr int WindowHeight = 628;
+
+// The system's active-border grey, the staff panel's fill.
+const QColor ActiveBorder(180, 180, 180);
+
+// Note-label columns: 50 pixels apart, the first 40 pixels into the panel;
+// a semitone is 10 pixels of height.
+constexpr int NoteColumnWidth = 50;
+constexpr int NoteColumnIndent = 40;
+constexpr int SemitoneHeight = 10;
+constexpr int NoteLabelTop = 200;
+constexpr int NoteLabelWidth = 15;
+// 16 points at the design's 120 pixels per inch.
+constexpr int NoteLabelPixels = 27;
+
+QFont SansFont(int pixels)
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                      QStringLiteral("DejaVu Sans")});
+    font.setPixelSize(pixels);
+    return font;
+}
+
+std::optional<QStringList>& FallbackOverride()
+{
+    static std::optional<QStringList> folders;
+    return folders;
+}
+
+// Runs a handler so that an exception from it ends at the error box and never
+// unwinds through Qt's own code.
+template <typename Handler>
+auto Guarded(Handler handler)
+{
+    return [handler = std::move(handler)]() {
+        try {
+            handler();
+        } catch (const std::exception& error) {
+            ShowErrorBox(QString::fromUtf8(error.what()));
+        } catch (...) {
+            ShowErrorBox(QString());
+        }
+    };
+}
+
+QString WithFullStop(const QString& text)
+{
+    return ErrorBoxText(text);
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* owner)
+    : QMainWindow(owner)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Vocarine"));
+    // The designed outer size is given to the window itself (menu bar
+    // included); the window manager's frame comes on top of it.
+    move(WindowLeft, WindowTop);
+    resize(WindowWidth, WindowHeight);
+    QPalette face = palette();
+    face.setColor(QPalette::Window, face.color(QPalette::Button));
+    setPalette(face);
+    setFont(SansFont(14));
+
+    CreateControls();
+    MaxMidi = std::make_unique<vocarine::TMaxMidi>();
+    MaxMidiOut = std::make_unique<vocarine::TMaxMidiOut>(*MaxMidi);
+    CreateMenu();
+    OpenDialog1 = new TOpenDialog(this);
+    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1->Filter = QStringLiteral("*.txt|*.txt");
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    connect(Timer1, &QTimer::timeout, this, Guarded([this] { Timer1Timer(Timer1); }));
+    Timer1->start(1000);
+
+    BuildNoteTable();
+    CreateNoteLabels();
+    State.CellCount = 0;
+    State.CurrentCell = 0;
+    MaxMidiOut->OpenMidiOut(0, vocarine::OpenFlags);
+    ReportMidiOpenFailure();
+    LoadStartupCells();
+    ShowCellCounter();
+    State.KeyOffset = 0;
+    State.PoolLimit = 3;
+    vocarine::SeedRandomFromClock();
+    State.CellDone.fill(0);
+    State.CellRepeats.fill(0);
+}
+
+TForm1::~TForm1()
+{
+    // The port is reset and closed while the MIDI layer is still there.
+    MaxMidiOut.reset();
+    MaxMidi.reset();
+    if (Form1 == this)
+        Form1 = nullptr;
+}
+
+void TForm1::CreateControls()
+{
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("ClientArea"));
+    setCentralWidget(client);
+
+    auto button = [this](QWidget* parent, const char* name, const QString& caption, QRect geometry) {
+        auto* b = new QPushButton(caption, parent);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setGeometry(geometry);
+        return b;
+    };
+    auto staticText = [](QWidget* parent, const char* name, const QString& caption, QRect geometry) {
+        auto* t = new QLabel(caption, parent);
+        t->setObjectName(QString::fromLatin1(name));
+        t->setGeometry(geometry);
+        return t;
+    };
+
+    Label1 = new QLabel(QStringLiteral("Label1"), client);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setFont(SansFont(20));
+    Label1->setGeometry(225, 30, 59, 25);
+
+    Shape2 = new TShape(client);
+    Shape2->setObjectName(QStringLiteral("Shape2"));
+    Shape2->setGeometry(213, 69, 479, 369);
+    Shape2->SetBrush(ActiveBorder);
+
+    DisplayButton = button(client, "DisplayButton", QStringLiteral("Display"), {59, 297, 123, 37});
+    DisplayButton->setFont(SansFont(20));
+    PlayButton = button(client, "PlayButton", QStringLiteral("Play"), {59, 247, 123, 37});
+    PlayButton->setFont(SansFont(20));
+
+    TrackBar1 = new QSlider(Qt::Horizontal, client);
+    TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
+    TrackBar1->setGeometry(457, 500, 184, 55);
+    TrackBar1->setRange(50, 2000);
+    TrackBar1->setValue(1200);
+    TrackBar1->setTickPosition(QSlider::NoTicks);
+
+    GroupBox1 = new QGroupBox(QStringLiteral("KEY"), client);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(27, 71, 164, 132);
+    TonicButton = button(GroupBox1, "TonicButton", QStringLiteral("Where's Do?"), {22, 31, 121, 31});
+    NewKeyButton = button(GroupBox1, "NewKeyButton", QStringLiteral("Select New Key"), {23, 78, 120, 30});
+
+    GroupBox2 = new QGroupBox(QStringLiteral("GET ANOTHER CELL"), client);
+    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+    GroupBox2->setGeometry(59, 460, 355, 106);
+    KeepButton = button(GroupBox2, "KeepButton", QStringLiteral("Keep"), {20, 27, 80, 31});
+    DiscardButton = button(GroupBox2, "DiscardButton", QStringLiteral("Move On"), {20, 59, 80, 31});
+    StaticText1 = staticText(GroupBox2, "StaticText1", QStringLiteral("Come back to this one again"),
+                             {111, 33, 173, 20});
+    StaticText2 = staticText(GroupBox2, "StaticText2", QStringLiteral("Done with this cell"), {111, 64, 109, 20});
+    StaticText3 = staticText(client, "StaticText3", QStringLiteral("Tempo"), {521, 474, 48, 20});
+
+    setTabOrder(DisplayButton, PlayButton);
+    setTabOrder(PlayButton, TrackBar1);
+    setTabOrder(TrackBar1, TonicButton);
+    setTabOrder(TonicButton, NewKeyButton);
+    setTabOrder(NewKeyButton, KeepButton);
+    setTabOrder(KeepButton, DiscardButton);
+
+    connect(DisplayButton, &QPushButton::clicked, this, Guarded([this] { DisplayButtonClick(DisplayButton); }));
+    connect(PlayButton, &QPushButton::clicked, this, Guarded([this] { PlayButtonClick(PlayButton); }));
+    connect(TonicButton, &QPushButton::clicked, this, Guarded([this] { TonicButtonClick(TonicButton); }));
+    connect(NewKeyButton, &QPushButton::clicked, this, Guarded([this] { NewKeyButtonClick(NewKeyButton); }));
+    connect(KeepButton, &QPushButton::clicked, this, Guarded([this] { KeepButtonClick(KeepButton); }));
+    connect(DiscardButton, &QPushButton::clicked, this, Guarded([this] { DiscardButtonClick(DiscardButton); }));
+
+    // The status line shows only while something is wrong.
+    StatusLine = new QLabel(this);
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    statusBar()->addWidget(StatusLine, 1);
+    statusBar()->setVisible(false);
+}
+
+void TForm1::CreateMenu()
+{
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+
+    File1 = MainMenu1->addMenu(QStringLiteral("File"));
+    File1->setObjectName(QStringLiteral("File1"));
+    OpenFile1 = File1->addAction(QStringLiteral("Open"));
+    OpenFile1->setObjectName(QStringLiteral("OpenFile1"));
+
+    MIDISetup1 = MainMenu1->addMenu(QStringLiteral("Setup"));
+    MIDISetup1->setObjectName(QStringLiteral("MIDISetup1"));
+    MIDISetup2 = MIDISetup1->addAction(QStringLiteral("MIDI Setup"));
+    MIDISetup2->setObjectName(QStringLiteral("MIDISetup2"));
+
+    Au1 = MainMenu1->addMenu(QStringLiteral("AutoDrive"));
+    Au1->setObjectName(QStringLiteral("Au1"));
+    AutoDrive1 = Au1->addAction(QStringLiteral("AutoDrive"));
+    AutoDrive1->setObjectName(QStringLiteral("AutoDrive1"));
+
+    connect(OpenFile1, &QAction::triggered, this, Guarded([this] { OpenFile1Click(OpenFile1); }));
+    connect(MIDISetup2, &QAction::triggered, this, Guarded([this] { MIDISetup2Click(MIDISetup2); }));
+    connect(AutoDrive1, &QAction::triggered, this, Guarded([this] { AutoDrive1Click(AutoDrive1); }));
+}
+
+void TForm1::BuildNoteTable()
+{
+    vocarine::BuildNoteTable(State.NoteTable);
+}
+
+void TForm1::CreateNoteLabels()
+{
+    // The labels lie on the window, not in the panel, and stack above it.
+    QFont noteFont = font();
+    noteFont.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    noteFont.setPixelSize(NoteLabelPixels);
+    for (int j = 0; j < vocarine::MaxNotes; ++j) {
+        auto* label = new QLabel(centralWidget());
+        label->setObjectName(QStringLiteral("NoteLabel%1").arg(j));
+        label->move(Shape2->x() + NoteColumnWidth * j + NoteColumnIndent, NoteLabelTop);
+        label->hide();
+        label->setFont(noteFont);
+        label->resize(NoteLabelWidth, label->fontMetrics().height());
+        label->setAlignment(Qt::AlignCenter);
+        QPalette fill = label->palette();
+        fill.setColor(QPalette::Window, Shape2->Brush());
+        label->setPalette(fill);
+        label->setAutoFillBackground(true);
+        label->raise();
+        NoteLabels[j] = label;
+    }
+}
+
+void TForm1::ShowCell(int32_t cell)
+{
+    int n = 0;
+    if (cell >= 0 && cell < vocarine::MaxCells)
+        n = std::clamp<int>(State.Cells[cell].count, 0, vocarine::MaxNotes);
+    // Read afresh: the panel's place decides where the pitches stand.
+    const int bottom = Shape2->y() + Shape2->height();
+    for (int j = 0; j < n; ++j) {
+        const vocarine::NoteRef& note = State.Cells[cell].notes[j];
+        QLabel* label = NoteLabels[j];
+        if (note.degree < 0 || note.degree > vocarine::MaxDegree || note.accidental < 0 ||
+            note.accidental > vocarine::MaxAccidental) {
+            label->hide();  // not a note of the table: its column stays empty
+            continue;
+        }
+        const vocarine::NoteEntry& entry = State.NoteTable[vocarine::NoteIndex(note.degree, note.accidental)];
+        label->setText(QString::fromStdString(entry.syllable));
+        label->adjustSize();
+        label->move(label->x(), bottom - SemitoneHeight * entry.semitone);
+        label->show();
+    }
+    for (int j = n; j < vocarine::MaxNotes; ++j)
+        NoteLabels[j]->hide();
+}
+
+void TForm1::HideCell()
+{
+    for (QLabel* label : NoteLabels)
+        label->hide();
+}
+
+void TForm1::ShowCellCounter()
+{
+    Label1->setText(QString::fromStdString(vocarine::CellCounterText(State)));
+    Label1->adjustSize();
+}
+
+void TForm1::PlayCurrentCell()
+{
+    PlayButtonClick(this);
+}
+
+void TForm1::RepaintNow()
+{
+    repaint();
+}
+
+int32_t TForm1::PickRandom(int32_t n)
+{
+    return vocarine::PickRandom(n);
+}
+
+QString TForm1::LoadCellFile(const QString& fileName)
+{
+    const std::string path = QFile::encodeName(fileName).toStdString();
+    if (const auto error = vocarine::LoadCellFile(State, path))
+        return QString::fromStdString(error->Text());
+    ShowCellCounter();
+    return {};
+}
+
+void TForm1::LoadStartupCells()
+{
+    // A start-up file in the working folder is the user's own: when it is
+    // refused, that is reported, and the installed copy does not stand in for it.
+    if (QFileInfo::exists(StartupCellFile)) {
+        const QString error = LoadCellFile(StartupCellFile);
+        SetStatus(cellsStatus_, error.isEmpty() ? QString() : QStringLiteral("No cells loaded: ") + WithFullStop(error));
+        return;
+    }
+
+    QStringList looked{QDir::toNativeSeparators(QDir::currentPath())};
+    QString refused;
+    for (const QString& folder : StartupFallbackFolders()) {
+        const QString path = QDir(folder).filePath(StartupCellFile);
+        looked << QDir::toNativeSeparators(QDir::cleanPath(folder));
+        if (!QFileInfo::exists(path))
+            continue;
+        const QString error = LoadCellFile(path);
+        if (error.isEmpty()) {
+            SetStatus(cellsStatus_, {});
+            return;
+        }
+        if (refused.isEmpty())
+            refused = error;
+    }
+    if (!refused.isEmpty()) {
+        SetStatus(cellsStatus_, QStringLiteral("No cells loaded: ") + WithFullStop(refused));
+        return;
+    }
+    SetStatus(cellsStatus_, QStringLiteral("No cells loaded: %1 was not found in %2. Use File > Open to load a cell file.")
+                                .arg(StartupCellFile, looked.join(QStringLiteral(", "))));
+}
+
+void TForm1::SetStartupFallbackForTesting(std::optional<QStringList> folders)
+{
+    FallbackOverride() = std::move(folders);
+}
+
+QStringList TForm1::StartupFallbackFolders()
+{
+    if (FallbackOverride())
+        return *FallbackOverride();
+    QStringList folders{QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/vocarine"))};
+    const QString installed = QDir::cleanPath(QStringLiteral(VOCARINE_INSTALL_DATADIR));
+    if (!folders.contains(installed))
+        folders << installed;
+    return folders;
+}
+
+void TForm1::ReportMidiOpenFailure()
+{
+    if (MaxMidiOut && MaxMidiOut->IsOpen()) {
+        SetStatus(midiStatus_, {});
+        return;
+    }
+    QString why = MaxMidiOut ? QString::fromStdString(MaxMidiOut->LastOpenError()) : QString();
+    if (why.isEmpty())
+        why = QStringLiteral("the MIDI output could not be opened");
+    SetStatus(midiStatus_, QStringLiteral("No sound: ") + WithFullStop(why) +
+                               QStringLiteral(" Choose an output under Setup > MIDI Setup."));
+}
+
+void TForm1::SetStatus(QString& part, const QString& text)
+{
+    part = text;
+    QStringList parts;
+    for (const QString* p : {&cellsStatus_, &midiStatus_})
+        if (!p->isEmpty())
+            parts << *p;
+    StatusLine->setText(parts.join(QStringLiteral("  ")));
+    statusBar()->setVisible(!parts.isEmpty());
+}
+
+QString TForm1::StatusText() const
+{
+    return StatusLine->text();
+}
+
+void TForm1::DisplayButtonClick(QObject*)
+{
+    ShowCell(State.CurrentCell);
+}
+
+void TForm1::PlayButtonClick(QObject*)
+{
+    // Holds the window for the whole cell; ticks that fall due meanwhile are dropped.
+    PlayCellNotes(*MaxMidiOut, State, [this] { return 2000 - TrackBar1->value(); });
+}
+
+void TForm1::TonicButtonClick(QObject*)
+{
+    PlayTonic(*MaxMidiOut, State.KeyOffset);
+}
+
+void TForm1::NewKeyButtonClick(QObject*)
+{
+    if (TonicForm)
+        TonicForm->exec();
+}
+
+void TForm1::KeepButtonClick(QObject*)
+{
+    vocarine::KeepCell(State, *this);
+}
+
+void TForm1::DiscardButtonClick(QObject*)
+{
+    vocarine::MoveOn(State, *this);
+}
+
+void TForm1::OpenFile1Click(QObject*)
+{
+    OpenDialog1->InitialDir = QDir::currentPath();
+    OpenDialog1->Filter = QStringLiteral("*.txt");
+    // Cancel changes nothing: the file chosen last time is not read again,
+    // which would throw away the done flags and the pool.
+    if (!OpenDialog1->Execute() || OpenDialog1->FileName.isEmpty())
+        return;
+    const QString error = LoadCellFile(OpenDialog1->FileName);
+    if (!error.isEmpty()) {
+        ShowWarningBox(this, QStringLiteral("Open"),
+                       QStringLiteral("The cells were not loaded; the ones in use stay as they were.\n\n") +
+                           WithFullStop(error));
+        return;
+    }
+    SetStatus(cellsStatus_, {});
+}
+
+void TForm1::MIDISetup2Click(QObject*)
+{
+    if (!Form2)
+        return;
+    Form2->show();
+    Form2->raise();
+    Form2->activateWindow();
+}
+
+void TForm1::AutoDrive1Click(QObject*)
+{
+    if (!AutoForm)
+        return;
+    // The counter's place inside this window is used as a screen position.
+    AutoForm->move(Label1->x() + Label1->width() + 20, frameGeometry().top());
+    AutoForm->show();
+    AutoForm->raise();
+    AutoForm->activateWindow();
+}
+
+void TForm1::Timer1Timer(QObject*)
+{
+    if (AutoForm)
+        vocarine::AutoDriveTick(State, *AutoForm, *this);
+}

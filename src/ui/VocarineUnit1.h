@@ -3,8 +3,10 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <memory>
+#include <optional>
 
 #include "core/TrainerState.h"
 #include "core/TrainerView.h"
@@ -77,6 +79,16 @@ public:
     // The last message shown in the status line (for tests and the window).
     QString StatusText() const;
 
+    // The status line at the bottom of the window; hidden while it has nothing to say.
+    QLabel* StatusLine = nullptr;
+
+    // When the working folder holds no majortonic.txt, the copy installed with
+    // the program is loaded: from <program folder>/../share/vocarine, then from
+    // the folder the build installs to. Tests pass an empty list (no fallback)
+    // or folders of their own; nullopt brings back those two.
+    static void SetStartupFallbackForTesting(std::optional<QStringList> folders);
+    static QStringList StartupFallbackFolders();
+
 public slots:
     void DisplayButtonClick(QObject* Sender);
     void PlayButtonClick(QObject* Sender);
@@ -92,6 +104,14 @@ public slots:
 private:
     void BuildNoteTable();
     void CreateNoteLabels();
+
+    void CreateControls();
+    void CreateMenu();
+    void LoadStartupCells();
+    void SetStatus(QString& part, const QString& text);
+
+    QString cellsStatus_;  // why no cells were loaded at start-up
+    QString midiStatus_;   // why the output is silent
 };
 
 extern TForm1* Form1;
