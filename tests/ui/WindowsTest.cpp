@@ -6,12 +6,18 @@
 
 #include "midi/MaxMidi.h"
 #include "ui/Application.h"
+#include "ui/OpenDialog.h"
+#include "ui/VocarineUnit1.h"
 
 void WindowsTest::SetUp()
 {
     ASSERT_TRUE(dir_.isValid());
     previousDir_ = QDir::currentPath();
     QDir::setCurrent(dir_.path());
+    SetErrorBoxForTesting([this](const QString& text) { errorBoxes_.push_back(text); });
+    SetWarningBoxForTesting([this](const QString& text) { warnings_.push_back(text); });
+    TOpenDialog::SetAnswerForTesting([](TOpenDialog&) { return false; });
+    TForm1::SetStartupFallbackForTesting(QStringList{});
 }
 
 void WindowsTest::TearDown()
@@ -19,6 +25,9 @@ void WindowsTest::TearDown()
     DestroyWindows();
     vocarine::TMaxMidi::SetDeviceProvider({});
     SetErrorBoxForTesting({});
+    SetWarningBoxForTesting({});
+    TOpenDialog::SetAnswerForTesting({});
+    TForm1::SetStartupFallbackForTesting(std::nullopt);
     QDir::setCurrent(previousDir_);
 }
 

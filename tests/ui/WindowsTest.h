@@ -29,4 +29,11 @@ protected:
     QTemporaryDir dir_;
     QString previousDir_;
     std::vector<vocarine::RecordingDevice*> devices_;  // owned by the MIDI layer
+
+    // No modal box ever opens in a test: the texts of the error boxes and of
+    // the warnings are kept here. File > Open answers Cancel unless a test
+    // answers the dialog itself, and the start-up file installed on this
+    // machine is never looked at.
+    std::vector<QString> errorBoxes_;
+    std::vector<QString> warnings_;
 };
