@@ -70,6 +70,7 @@ public:
 
     // Name of the device of the last failed open and why it failed, in words
     // for the user ("Built-in synthesizer: no audio output could be opened").
+    // Empty after a successful open.
     std::string LastOpenError() const;
 
 private:
@@ -80,5 +81,16 @@ private:
 };
 
 constexpr uint32_t OpenFlags = 78624;  // 0x13320, passed on every open
+
+// OpenMidiOut's results: above 32 the port is open, 32 or less it is not.
+constexpr int OpenErrorNoSuchDevice = 2;
+constexpr int OpenErrorDeviceFailed = 4;
+
+// PutMidiOut's results.
+constexpr int PutSent = 0;
+constexpr int PutPortClosed = 1;       // nothing sent: no device is open
+constexpr int PutNotSendNow = 2;       // nothing sent: only time stamp 0xFFFFFFFF is sent, at once
+constexpr int PutNotAMessage = 3;      // nothing sent: not a channel message with valid data bytes
+constexpr int PutDeviceRefused = 4;    // the device did not take it
 
 }  // namespace vocarine
