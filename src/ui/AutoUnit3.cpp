@@ -190,9 +190,10 @@ void TAutoForm::Button1Click(QObject*)
 
 void TAutoForm::FormShow(QObject*)
 {
-    // Outer size: the frame that the window system adds is known once the
-    // window has been on screen; before that (and on platforms without
-    // frames) outer and inner size are the same.
+    // The sizes are outer sizes, frame included. The frame is the window
+    // system's: Qt learns its margins when the window is first mapped, so under
+    // a window manager that adds the frame late the very first showing can come
+    // out larger by the frame; later showings fit exactly.
     const int outerWidth = UpDown2->x() + 80;
     const int outerHeight = Button1->y() + Button1->height() + 50;
     const QSize frame = frameGeometry().size() - geometry().size();

@@ -53,7 +53,10 @@ TTonicForm::TTonicForm(QWidget* owner) : QDialog(owner)
 {
     setWindowTitle(QStringLiteral("New Tonic"));
     setFont(DialogFont());
-    setGeometry(461, 504, 156, 188);
+    // The designed place and size are those of the outer frame; the size is
+    // fitted again at every showing.
+    move(461, 504);
+    resize(156, 188);
 
     StaticText1 = new QLabel(QStringLiteral("New"), this);
     StaticText1->setObjectName("StaticText1");
@@ -89,8 +92,8 @@ TTonicForm::TTonicForm(QWidget* owner) : QDialog(owner)
 
 void TTonicForm::FormShow(QObject*)
 {
-    // Fit the window to its buttons, as outer size (see the AutoDrive panel
-    // about frames that are not known yet).
+    // Fit the window to its buttons, as outer size (the frame is known by the
+    // time the window is shown; see the AutoDrive panel).
     const int outerWidth = Button1->x() + Button1->width() + 30;
     const int outerHeight = Button2->y() + Button2->height() + 45;
     const QSize frame = frameGeometry().size() - geometry().size();

@@ -113,7 +113,7 @@ TEST_F(TonicDialogTest, HasTheDesignedControlsAndFitsItsButtons)
     for (int i = 0; i < combo->count(); ++i)
         EXPECT_EQ(combo->itemText(i), keys[i]);
 
-    // Outer size as the buttons ask (the offscreen platform draws no frame).
+    // Outer place and size, frame included.
     QRect shown;
     SelectNewKey([&] { shown = TonicForm->frameGeometry(); });
     EXPECT_EQ(shown, QRect(461, 504, 16 + 114 + 30, 115 + 25 + 45));
