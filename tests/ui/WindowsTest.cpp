@@ -44,8 +44,15 @@ void WindowsTest::StartProgram(std::optional<std::string> startupCells, std::vec
 {
     if (startupCells)
         WriteFile("majortonic.txt", *startupCells);
+    UseDevices(std::move(openable));
+    CreateWindows();
+}
+
+void WindowsTest::UseDevices(std::vector<bool> openable)
+{
     devices_.clear();
     vocarine::TMaxMidi::SetDeviceProvider([this, openable] {
+        devices_.clear();  // each new MIDI layer gets devices of its own
         vocarine::MidiDeviceList list;
         for (std::size_t i = 0; i < openable.size(); ++i) {
             auto device = std::make_unique<vocarine::RecordingDevice>(
@@ -55,5 +62,4 @@ void WindowsTest::StartProgram(std::optional<std::string> startupCells, std::vec
         }
         return list;
     });
-    CreateWindows();
 }

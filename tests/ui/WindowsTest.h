@@ -24,6 +24,9 @@ protected:
     // written to majortonic.txt first; `openable[i]` says whether device i opens.
     void StartProgram(std::optional<std::string> startupCells, std::vector<bool> openable = {true});
 
+    // Only puts the recording devices in place; StartProgram does this first.
+    void UseDevices(std::vector<bool> openable);
+
     vocarine::RecordingDevice& Device(int index) { return *devices_.at(index); }
 
     QTemporaryDir dir_;
