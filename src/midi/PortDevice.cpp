@@ -79,6 +79,17 @@ std::string Trimmed(std::string text)
     return text;
 }
 
+// The longest start of `text` of at most `limit` bytes that ends on a whole UTF-8 character.
+std::string Utf8Prefix(const std::string& text, std::size_t limit)
+{
+    if (text.size() <= limit)
+        return text;
+    std::size_t length = limit;
+    while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        --length;
+    return text.substr(0, length);
+}
+
 std::string Joined(const std::string& client, const std::string& port)
 {
     if (client.empty())
@@ -147,8 +158,13 @@ std::string DisplayPortName(PortSystem system, const std::string& portName)
             name = Joined(client, port);
         }
     }
+    if (name.size() > DeviceNameLimit && !client.empty() && port.size() + 8 <= DeviceNameLimit) {
+        // The port tells the ports of one program apart: cut the program's name instead.
+        client = Trimmed(Utf8Prefix(client, DeviceNameLimit - 1 - port.size()));
+        name = client + ":" + port;
+    }
     if (name.size() > DeviceNameLimit)
-        name = Trimmed(name.substr(0, DeviceNameLimit));
+        name = Trimmed(Utf8Prefix(name, DeviceNameLimit));
     return name;
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -30,6 +31,18 @@ bool Readable(const std::string& path)
 {
     std::error_code error;
     return !path.empty() && std::filesystem::is_regular_file(path, error) && ::access(path.c_str(), R_OK) == 0;
+}
+
+// A SoundFont 2 (or 3) file is a RIFF file of form "sfbk".
+bool LooksLikeSoundfont(const std::string& path)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    char header[12] = {};
+    const bool whole = std::fread(header, 1, sizeof header, file) == sizeof header;
+    std::fclose(file);
+    return whole && std::memcmp(header, "RIFF", 4) == 0 && std::memcmp(header + 8, "sfbk", 4) == 0;
 }
 
 void ApplySettings(fluid_settings_t* settings, const SynthOptions& options)
@@ -149,9 +162,15 @@ bool SynthDevice::Open()
     SilenceSoundLibraries();
 
     const std::vector<std::string> candidates = options_.soundfonts.empty() ? DefaultSoundfonts() : options_.soundfonts;
-    const auto found = std::find_if(candidates.begin(), candidates.end(), Readable);
-    if (found == candidates.end()) {
+    const auto present = std::find_if(candidates.begin(), candidates.end(), Readable);
+    if (present == candidates.end()) {
         lastError_ = "no General MIDI soundfont was found";
+        return false;
+    }
+    const auto found = std::find_if(present, candidates.end(),
+                                    [](const std::string& path) { return Readable(path) && LooksLikeSoundfont(path); });
+    if (found == candidates.end()) {
+        lastError_ = *present + " is not a SoundFont file";
         return false;
     }
 
