@@ -17,7 +17,8 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
         return 2;
-    const QString output = QString::fromLocal8Bit(argv[1]);
+    // Taken before the working folder moves to the cell files.
+    const QString output = QDir::current().absoluteFilePath(QString::fromLocal8Bit(argv[1]));
     const int cell = argc > 2 ? std::atoi(argv[2]) : 0;
 
     TApplication app(argc, argv);

@@ -157,10 +157,13 @@ void TForm1::CreateControls()
         b->setGeometry(geometry);
         return b;
     };
+    // Static texts size themselves to their text, so a font a little wider
+    // than the design's never cuts a caption short.
     auto staticText = [](QWidget* parent, const char* name, const QString& caption, QRect geometry) {
         auto* t = new QLabel(caption, parent);
         t->setObjectName(QString::fromLatin1(name));
         t->setGeometry(geometry);
+        t->adjustSize();
         return t;
     };
 
