@@ -4,8 +4,10 @@
 #include <QDialog>
 #include <cstdint>
 
+class QEvent;
 class QListWidget;
 class QPushButton;
+class QShowEvent;
 
 class TForm2 : public QDialog {
     Q_OBJECT
@@ -20,6 +22,17 @@ public:
 public slots:
     void ListBox1Click(QObject* Sender);
     void Button1Click(QObject* Sender);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FillDeviceList();
+
+    // Whether the mouse press now under way already changed the selection
+    // (then its click must not switch the device a second time).
+    bool pressChangedSelection_ = false;
 };
 
 extern TForm2* Form2;
