@@ -138,6 +138,8 @@ bool StartVocarine()
 
 int RunVocarine(int argc, char** argv)
 {
+    // The program writes nothing on the terminal, and neither does Qt for it.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     TApplication app(argc, argv);
     if (!StartVocarine())
         return 0;

@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QPalette>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
@@ -100,8 +101,8 @@ TForm1::TForm1(QWidget* owner)
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Vocarine"));
-    // The designed outer size is given to the window itself (menu bar
-    // included); the window manager's frame comes on top of it.
+    // The designed place and size are those of the outer frame. Until the
+    // window is shown the frame is not known, so the size is fitted again then.
     move(WindowLeft, WindowTop);
     resize(WindowWidth, WindowHeight);
     QPalette face = palette();
@@ -143,6 +144,34 @@ TForm1::~TForm1()
     MaxMidi.reset();
     if (Form1 == this)
         Form1 = nullptr;
+}
+
+void TForm1::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (event->spontaneous())
+        return;
+    // Outer size, frame included. The window system tells the frame only once
+    // the window has been mapped, so under some window managers the first
+    // showing comes out larger by the frame.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const QSize inner(WindowWidth - frame.width(), WindowHeight - frame.height());
+    resize(inner.expandedTo(SmallestWholeSize()));
+}
+
+// The smallest window that still shows every designed control whole, under
+// the menu bar and above the status line while it has something to say.
+QSize TForm1::SmallestWholeSize() const
+{
+    QRect controls;
+    for (const QWidget* control : centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (std::find(NoteLabels.begin(), NoteLabels.end(), control) == NoteLabels.end())
+            controls |= control->geometry();
+    }
+    int height = controls.bottom() + 1 + menuBar()->sizeHint().height();
+    if (!statusBar()->isHidden())
+        height += statusBar()->sizeHint().height();
+    return {controls.right() + 1, height};
 }
 
 void TForm1::CreateControls()
@@ -222,6 +251,8 @@ void TForm1::CreateControls()
     // The status line shows only while something is wrong.
     StatusLine = new QLabel(this);
     StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    // A long message must not hold the window wider than the screen.
+    StatusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(StatusLine, 1);
     statusBar()->setVisible(false);
 }
@@ -409,8 +440,12 @@ void TForm1::SetStatus(QString& part, const QString& text)
     for (const QString* p : {&cellsStatus_, &midiStatus_})
         if (!p->isEmpty())
             parts << *p;
-    StatusLine->setText(parts.join(QStringLiteral("  ")));
+    StatusLine->setText(parts.join(QLatin1Char('\n')));
+    StatusLine->setToolTip(StatusLine->text());
     statusBar()->setVisible(!parts.isEmpty());
+    // The status line takes its room from the window, never from the controls.
+    if (isVisible())
+        resize(size().expandedTo(SmallestWholeSize()));
 }
 
 QString TForm1::StatusText() const

@@ -101,6 +101,9 @@ public slots:
     void AutoDrive1Click(QObject* Sender);
     void Timer1Timer(QObject* Sender);
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void BuildNoteTable();
     void CreateNoteLabels();
@@ -109,6 +112,7 @@ private:
     void CreateMenu();
     void LoadStartupCells();
     void SetStatus(QString& part, const QString& text);
+    QSize SmallestWholeSize() const;
 
     QString cellsStatus_;  // why no cells were loaded at start-up
     QString midiStatus_;   // why the output is silent

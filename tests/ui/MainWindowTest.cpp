@@ -140,6 +140,15 @@ TEST_F(MainWindowTest, FailedOpenOfDeviceZeroIsToldInTheStatusLineAndPlaybackIsS
     EXPECT_TRUE(status.contains(QString::fromStdString(Form1->MaxMidiOut->LastOpenError())));
     EXPECT_EQ(Form1->Label1->text(), "cell 1 of 1");
 
+    // The status line takes its room from the window, not from the controls.
+    Form1->show();
+    Form1->resize(500, 400);
+    Form1->ReportMidiOpenFailure();
+    QApplication::processEvents();
+    const QRect client = Form1->centralWidget()->rect();
+    EXPECT_TRUE(client.contains(Form1->GroupBox2->geometry()));
+    EXPECT_TRUE(client.contains(Form1->Shape2->geometry()));
+
     // Silent, yet every note keeps its length.
     Form1->TrackBar1->setValue(1990);
     const auto start = std::chrono::steady_clock::now();
