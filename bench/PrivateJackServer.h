@@ -21,7 +21,7 @@ public:
         }
         name_ = "vocarine-bench-" + std::to_string(::getpid());
         state_ = (std::filesystem::temp_directory_path() / name_).string();
-        const std::string start = script + " start " + name_ + " " + state_ + " >/dev/null";
+        const std::string start = "'" + script + "' start " + name_ + " '" + state_ + "' >/dev/null";
         if (std::system(start.c_str()) != 0) {
             name_.clear();
             return;
@@ -35,7 +35,7 @@ public:
     {
         if (!started_)
             return;
-        const std::string stop = script_ + " stop " + name_ + " " + state_ + " >/dev/null";
+        const std::string stop = "'" + script_ + "' stop " + name_ + " '" + state_ + "' >/dev/null";
         [[maybe_unused]] const int ignored = std::system(stop.c_str());
         std::error_code error;
         std::filesystem::remove_all(state_, error);
