@@ -7,6 +7,7 @@
 #include <QShowEvent>
 #include <algorithm>
 
+#include "ui/Design.h"
 #include "ui/RadioGroup.h"
 #include "ui/UpDown.h"
 #include "ui/VocarineUnit1.h"
@@ -14,17 +15,6 @@
 TAutoForm* AutoForm = nullptr;
 
 namespace {
-
-// The panel was laid out at 120 pixels per inch; a font of p points is
-// p * 120 / 72 pixels high there. Liberation Sans stands in for the design's
-// "MS Sans Serif".
-QFont PanelFont(int points)
-{
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize((points * 120 + 36) / 72);
-    return font;
-}
 
 constexpr int WaitMin = 1;
 constexpr int WaitMax = 30;
@@ -36,7 +26,7 @@ constexpr int StartingValue = 5;
 TAutoForm::TAutoForm(QWidget* owner) : QWidget(owner, Qt::Window)
 {
     setWindowTitle(QStringLiteral("AutoDrive"));
-    setFont(PanelFont(8));
+    setFont(DesignFont(DesignPixels(8)));
     resize(502, 202);
 
     RadioGroup1 = new TRadioGroup({QStringLiteral("Singing Mode"), QStringLiteral("Dictation Mode")}, this);
@@ -49,7 +39,7 @@ TAutoForm::TAutoForm(QWidget* owner) : QWidget(owner, Qt::Window)
                                   bool centred) {
         auto* label = new QLabel(text, this);
         label->setObjectName(name);
-        label->setFont(PanelFont(points));
+        label->setFont(DesignFont(DesignPixels(points)));
         if (centred)
             label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         label->move(left, top);
@@ -190,14 +180,8 @@ void TAutoForm::Button1Click(QObject*)
 
 void TAutoForm::FormShow(QObject*)
 {
-    // The sizes are outer sizes, frame included. The frame is the window
-    // system's: Qt learns its margins when the window is first mapped, so under
-    // a window manager that adds the frame late the very first showing can come
-    // out larger by the frame; later showings fit exactly.
-    const int outerWidth = UpDown2->x() + 80;
-    const int outerHeight = Button1->y() + Button1->height() + 50;
-    const QSize frame = frameGeometry().size() - geometry().size();
-    resize(std::max(1, outerWidth - frame.width()), std::max(1, outerHeight - frame.height()));
+    // Outer sizes, frame included.
+    resize(ClientSizeFor(this, {UpDown2->x() + 80, Button1->y() + Button1->height() + 50}));
 }
 
 void TAutoForm::showEvent(QShowEvent* event)

@@ -5,23 +5,14 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QShowEvent>
-#include <algorithm>
 
 #include "midi/MaxMidi.h"
+#include "ui/Design.h"
 #include "ui/VocarineUnit1.h"
 
 TForm2* Form2 = nullptr;
 
 namespace {
-
-// The window was laid out at 120 pixels per inch in an 8-point sans font.
-QFont DialogFont()
-{
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(13);
-    return font;
-}
 
 constexpr int OuterWidth = 298;
 constexpr int OuterHeight = 254;
@@ -32,7 +23,7 @@ constexpr int ItemHeight = 16;
 TForm2::TForm2(QWidget* owner) : QDialog(owner)
 {
     setWindowTitle(QStringLiteral("MIDI Setup"));
-    setFont(DialogFont());
+    setFont(DesignFont(DesignPixels(8)));
     setModal(false);
     // The designed place and size are those of the outer frame; the size is
     // fitted to the frame once it is known, at every showing.
@@ -109,8 +100,7 @@ void TForm2::Button1Click(QObject*)
 void TForm2::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
-    const QSize frame = frameGeometry().size() - geometry().size();
-    resize(std::max(1, OuterWidth - frame.width()), std::max(1, OuterHeight - frame.height()));
+    resize(ClientSizeFor(this, {OuterWidth, OuterHeight}));
 }
 
 bool TForm2::eventFilter(QObject* watched, QEvent* event)

@@ -8,23 +8,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QShowEvent>
-#include <algorithm>
 
 #include "core/Keys.h"
+#include "ui/Design.h"
 #include "ui/VocarineUnit1.h"
 
 TTonicForm* TonicForm = nullptr;
 
 namespace {
-
-// The dialog was laid out at 120 pixels per inch in an 8-point sans font.
-QFont DialogFont()
-{
-    QFont font(QStringLiteral("Liberation Sans"));
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(13);
-    return font;
-}
 
 // Only a pick from the list sets the key. Enter in the text field would
 // otherwise make the combo box look the typed text up and report it as a pick
@@ -52,7 +43,7 @@ protected:
 TTonicForm::TTonicForm(QWidget* owner) : QDialog(owner)
 {
     setWindowTitle(QStringLiteral("New Tonic"));
-    setFont(DialogFont());
+    setFont(DesignFont(DesignPixels(8)));
     // The designed place and size are those of the outer frame; the size is
     // fitted again at every showing.
     move(461, 504);
@@ -92,12 +83,8 @@ TTonicForm::TTonicForm(QWidget* owner) : QDialog(owner)
 
 void TTonicForm::FormShow(QObject*)
 {
-    // Fit the window to its buttons, as outer size (the frame is known by the
-    // time the window is shown; see the AutoDrive panel).
-    const int outerWidth = Button1->x() + Button1->width() + 30;
-    const int outerHeight = Button2->y() + Button2->height() + 45;
-    const QSize frame = frameGeometry().size() - geometry().size();
-    resize(std::max(1, outerWidth - frame.width()), std::max(1, outerHeight - frame.height()));
+    // Fit the window to its buttons, as outer size.
+    resize(ClientSizeFor(this, {Button1->x() + Button1->width() + 30, Button2->y() + Button2->height() + 45}));
 
     // Showing the dialog moves the trainer to another key at once.
     if (!Form1)

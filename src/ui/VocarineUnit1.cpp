@@ -23,6 +23,7 @@
 #include "core/Random.h"
 #include "core/Rotation.h"
 #include "ui/Application.h"
+#include "ui/Design.h"
 #include "ui/AutoUnit3.h"
 #include "ui/MidiUnit2.h"
 #include "ui/OpenDialog.h"
@@ -55,17 +56,7 @@ constexpr int NoteColumnIndent = 40;
 constexpr int SemitoneHeight = 10;
 constexpr int NoteLabelTop = 200;
 constexpr int NoteLabelWidth = 15;
-// 16 points at the design's 120 pixels per inch.
-constexpr int NoteLabelPixels = 27;
-
-QFont SansFont(int pixels)
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("DejaVu Sans")});
-    font.setPixelSize(pixels);
-    return font;
-}
+constexpr int NoteLabelPixels = DesignPixels(16);
 
 std::optional<QStringList>& FallbackOverride()
 {
@@ -108,7 +99,7 @@ TForm1::TForm1(QWidget* owner)
     QPalette face = palette();
     face.setColor(QPalette::Window, face.color(QPalette::Button));
     setPalette(face);
-    setFont(SansFont(14));
+    setFont(DesignFont(14));
 
     CreateControls();
     MaxMidi = std::make_unique<vocarine::TMaxMidi>();
@@ -151,12 +142,8 @@ void TForm1::showEvent(QShowEvent* event)
     QMainWindow::showEvent(event);
     if (event->spontaneous())
         return;
-    // Outer size, frame included. The window system tells the frame only once
-    // the window has been mapped, so under some window managers the first
-    // showing comes out larger by the frame.
-    const QSize frame = frameGeometry().size() - geometry().size();
-    const QSize inner(WindowWidth - frame.width(), WindowHeight - frame.height());
-    resize(inner.expandedTo(SmallestWholeSize()));
+    // The designed size is the outer one, frame included.
+    resize(ClientSizeFor(this, {WindowWidth, WindowHeight}).expandedTo(SmallestWholeSize()));
 }
 
 // The smallest window that still shows every designed control whole, under
@@ -198,7 +185,7 @@ void TForm1::CreateControls()
 
     Label1 = new QLabel(QStringLiteral("Label1"), client);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setFont(SansFont(20));
+    Label1->setFont(DesignFont(20));
     Label1->setGeometry(225, 30, 59, 25);
 
     Shape2 = new TShape(client);
@@ -207,9 +194,9 @@ void TForm1::CreateControls()
     Shape2->SetBrush(ActiveBorder);
 
     DisplayButton = button(client, "DisplayButton", QStringLiteral("Display"), {59, 297, 123, 37});
-    DisplayButton->setFont(SansFont(20));
+    DisplayButton->setFont(DesignFont(20));
     PlayButton = button(client, "PlayButton", QStringLiteral("Play"), {59, 247, 123, 37});
-    PlayButton->setFont(SansFont(20));
+    PlayButton->setFont(DesignFont(20));
 
     TrackBar1 = new QSlider(Qt::Horizontal, client);
     TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
