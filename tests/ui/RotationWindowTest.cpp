@@ -29,30 +29,6 @@ std::string Book(int count)
     return text;
 }
 
-// Answers PickRandom from a list.
-class ScriptedDraws {
-public:
-    explicit ScriptedDraws(std::deque<int32_t> draws)
-        : draws_(std::move(draws)),
-          source_([this](int32_t n) {
-              if (draws_.empty()) {
-                  ADD_FAILURE() << "more draws than scripted";
-                  return 0;
-              }
-              const int32_t next = draws_.front();
-              draws_.pop_front();
-              EXPECT_LT(next, n);
-              return next;
-          })
-    {
-    }
-    std::size_t Left() const { return draws_.size(); }
-
-private:
-    std::deque<int32_t> draws_;
-    vocarine::ScopedRandomSource source_;
-};
-
 class RotationWindowTest : public WindowsTest {
 protected:
     void Start(int cells)

@@ -24,30 +24,6 @@ namespace {
 
 const std::string TwoCells = "2\n3  0 1  2 1  4 1\n2  7 1  4 1\n";
 
-// Draws answered from a list; the test fails if the dialog asks for more.
-class ScriptedDraws {
-public:
-    explicit ScriptedDraws(std::deque<int32_t> draws)
-        : draws_(std::move(draws)),
-          source_([this](int32_t n) {
-              EXPECT_EQ(n, 12);
-              if (draws_.empty()) {
-                  ADD_FAILURE() << "more draws than scripted";
-                  return 0;
-              }
-              const int32_t next = draws_.front();
-              draws_.pop_front();
-              return next;
-          })
-    {
-    }
-    std::size_t Left() const { return draws_.size(); }
-
-private:
-    std::deque<int32_t> draws_;
-    vocarine::ScopedRandomSource source_;
-};
-
 class TonicDialogTest : public WindowsTest {
 protected:
     void SetUp() override
@@ -139,7 +115,7 @@ TEST_F(TonicDialogTest, EveryShowingMovesToAnotherKeyAndNamesIt)
 
 TEST_F(TonicDialogTest, DrawOfTheOldKeyIsDrawnAgain)
 {
-    ScriptedDraws draws({2, 2, 11});  // 0 (the key at start-up), 0 again, then 9
+    ScriptedDraws draws({2, 2, 11}, 12);  // 0 (the key at start-up), 0 again, then 9
     SelectNewKey();
     EXPECT_EQ(draws.Left(), 0u);
     EXPECT_EQ(Form1->State.KeyOffset, 9);
@@ -155,7 +131,7 @@ TEST_F(TonicDialogTest, DrawnKeyIsShownByItsName)
     for (const auto& c : table) {
         SCOPED_TRACE(c.name);
         Form1->State.KeyOffset = c.key == 5 ? 4 : 5;
-        ScriptedDraws draws({c.key + 2});
+        ScriptedDraws draws({c.key + 2}, 12);
         SelectNewKey();
         EXPECT_EQ(Form1->State.KeyOffset, c.key);
         EXPECT_EQ(TonicForm->ComboBox1->currentText(), c.name);
@@ -168,7 +144,7 @@ TEST_F(TonicDialogTest, PickingFromTheListSetsTheKeyAndTypingDoesNot)
         const char* name;
         int32_t key;
     } table[] = {{"C", 0}, {"B", -1}, {"Bb", -2}, {"A", 9}, {"C#", 1}, {"C#", 1}};
-    ScriptedDraws draws({7});  // the showing draws 5
+    ScriptedDraws draws({7}, 12);  // the showing draws 5
     TonicForm->show();        // shown as the modal showing shows it, without its loop
     ASSERT_EQ(Form1->State.KeyOffset, 5);
     for (const auto& c : table) {

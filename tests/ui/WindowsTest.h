@@ -6,10 +6,13 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/Random.h"
 #include "midi/RecordingDevice.h"
 
 class WindowsTest : public ::testing::Test {
@@ -39,4 +42,33 @@ protected:
     // machine is never looked at.
     std::vector<QString> errorBoxes_;
     std::vector<QString> warnings_;
+};
+
+// Answers PickRandom from a list for as long as it lives; the test fails when
+// more draws are asked for than scripted, or when a drawn value is out of range.
+// `range`, when given, is the n every draw must be asked with.
+class ScriptedDraws {
+public:
+    explicit ScriptedDraws(std::deque<int32_t> draws, std::optional<int32_t> range = {})
+        : draws_(std::move(draws)),
+          source_([this, range](int32_t n) {
+              if (range) {
+                  EXPECT_EQ(n, *range);
+              }
+              if (draws_.empty()) {
+                  ADD_FAILURE() << "more draws than scripted";
+                  return 0;
+              }
+              const int32_t next = draws_.front();
+              draws_.pop_front();
+              EXPECT_LT(next, n);
+              return next;
+          })
+    {
+    }
+    std::size_t Left() const { return draws_.size(); }
+
+private:
+    std::deque<int32_t> draws_;
+    vocarine::ScopedRandomSource source_;
 };
