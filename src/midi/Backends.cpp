@@ -5,6 +5,7 @@
 #include <jack/jack.h>
 
 #include <mutex>
+#include <thread>
 
 namespace vocarine {
 
@@ -44,6 +45,48 @@ bool JackServerAnswers(const std::string& serverName, uint32_t* sampleRate)
     if (sampleRate != nullptr)
         *sampleRate = jack_get_sample_rate(client);
     jack_client_close(client);
+    return true;
+}
+
+JackCycleCounter::JackCycleCounter()
+{
+    SilenceSoundLibraries();
+    jack_status_t status{};
+    client_ = jack_client_open("vocarine-cycles", JackNoStartServer, &status);
+    if (client_ == nullptr)
+        return;
+    if (jack_set_process_callback(client_, &JackCycleCounter::Process, this) != 0 || jack_activate(client_) != 0) {
+        jack_client_close(client_);
+        client_ = nullptr;
+    }
+}
+
+JackCycleCounter::~JackCycleCounter()
+{
+    if (client_ != nullptr) {
+        jack_deactivate(client_);
+        jack_client_close(client_);
+    }
+}
+
+int JackCycleCounter::Process(uint32_t, void* self)
+{
+    static_cast<JackCycleCounter*>(self)->count_.fetch_add(1, std::memory_order_release);
+    return 0;
+}
+
+bool JackCycleCounter::WaitCycles(int cycles, std::chrono::milliseconds timeout) const
+{
+    if (client_ == nullptr)
+        return false;
+    // The cycle running now may have passed the point that matters: it does not count.
+    const uint64_t target = count_.load(std::memory_order_acquire) + static_cast<uint64_t>(cycles) + 1;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (count_.load(std::memory_order_acquire) < target) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     return true;
 }
 

@@ -3,8 +3,12 @@
 // that prints nothing and starts nothing.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
+
+struct _jack_client;  // jack_client_t
 
 namespace vocarine {
 
@@ -16,6 +20,29 @@ void SilenceSoundLibraries();
 // JACK_DEFAULT_SERVER may name) is running. Never starts one. When it runs
 // and `sampleRate` is given, the server's sample rate is written there.
 bool JackServerAnswers(const std::string& serverName = {}, uint32_t* sampleRate = nullptr);
+
+// Counts the default JACK server's process cycles with a client of its own.
+// A message handed to a JACK port goes out in a later cycle, and a new
+// connection takes effect in a later cycle: waiting for whole cycles, not for
+// a guessed time, is what makes sure either has happened.
+class JackCycleCounter {
+public:
+    JackCycleCounter();  // not Ok() when no server answers; never starts one
+    ~JackCycleCounter();
+    JackCycleCounter(const JackCycleCounter&) = delete;
+    JackCycleCounter& operator=(const JackCycleCounter&) = delete;
+
+    bool Ok() const { return client_ != nullptr; }
+    // Returns once `cycles` whole cycles have begun after the call, or when
+    // the time is up (a stalled server must not hang the program).
+    bool WaitCycles(int cycles, std::chrono::milliseconds timeout) const;
+
+private:
+    static int Process(uint32_t frames, void* self);
+
+    ::_jack_client* client_ = nullptr;
+    std::atomic<uint64_t> count_{0};
+};
 
 // Whether the ALSA sequencer can be opened for output.
 bool AlsaSequencerAnswers();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <regex>
@@ -17,6 +18,9 @@ namespace {
 
 constexpr const char* ClientName = "Vocarine";
 constexpr const char* OwnPortName = "output";
+// How long a JACK port may take to settle on opening and closing; a stalled
+// server must not hang the program.
+constexpr std::chrono::milliseconds JackSettleLimit{1000};
 
 RtMidi::Api ApiOf(PortSystem system)
 {
@@ -218,6 +222,12 @@ bool PortDevice::Open()
     out_ = std::move(out);
     for (auto& keys : sounding_)
         keys.reset();
+    if (system_ == PortSystem::Jack) {
+        // The connection takes effect at a later cycle of the server: notes
+        // put before then would be lost, so the port is ready only after it.
+        cycles_ = std::make_unique<JackCycleCounter>();
+        cycles_->WaitCycles(2, JackSettleLimit);
+    }
     return true;
 }
 
@@ -243,11 +253,23 @@ void PortDevice::Close()
 {
     if (!out_)
         return;
+    // RtMidi hands JACK messages to the server in its next cycle and may
+    // unregister the port before that: the note-offs of a reset just before
+    // would never arrive, and the notes would hang on the synthesizer.
+    if (cycles_)
+        cycles_->WaitCycles(2, JackSettleLimit);
     try {
         out_->closePort();
     } catch (...) {
     }
+    // RtMidi's JACK output frees its message buffer before it closes its
+    // client, while a process cycle that began before the port was closed may
+    // still be reading that buffer. Cycles that begin after the close leave
+    // the buffer alone, so once two have passed it can go.
+    if (cycles_)
+        cycles_->WaitCycles(2, JackSettleLimit);
     out_.reset();
+    cycles_.reset();
 }
 
 bool PortDevice::IsOpen() const

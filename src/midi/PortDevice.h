@@ -16,6 +16,8 @@ class RtMidiOut;
 
 namespace vocarine {
 
+class JackCycleCounter;
+
 enum class PortSystem { AlsaSequencer, Jack };
 
 // Names as long as the device list can show: GetMidiOutDescription's 32-byte
@@ -56,6 +58,7 @@ private:
     std::string portName_;     // as the system reports it: found again by this on every open
     std::string displayName_;
     std::unique_ptr<RtMidiOut> out_;
+    std::unique_ptr<JackCycleCounter> cycles_;     // JACK only: see Open and Close
     std::array<std::bitset<128>, 16> sounding_{};  // per channel, keys whose note-on we sent
     std::array<char, 160> callbackError_{};        // written by RtMidi's error callback, no allocation
     std::string lastError_;
