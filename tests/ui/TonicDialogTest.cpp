@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <deque>
 #include <functional>
 
@@ -89,10 +90,16 @@ TEST_F(TonicDialogTest, HasTheDesignedControlsAndFitsItsButtons)
     for (int i = 0; i < combo->count(); ++i)
         EXPECT_EQ(combo->itemText(i), keys[i]);
 
-    // Outer place and size, frame included.
+    // Outer place and size, frame included;
+    // and it stays with the main window, which takes no input meanwhile.
     QRect shown;
-    SelectNewKey([&] { shown = TonicForm->frameGeometry(); });
+    QWindow* owner = nullptr;
+    SelectNewKey([&] {
+        shown = TonicForm->frameGeometry();
+        owner = TonicForm->windowHandle()->transientParent();
+    });
     EXPECT_EQ(shown, QRect(461, 504, 16 + 114 + 30, 115 + 25 + 45));
+    EXPECT_EQ(owner, Form1->windowHandle());
 }
 
 TEST_F(TonicDialogTest, EveryShowingMovesToAnotherKeyAndNamesIt)
