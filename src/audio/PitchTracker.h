@@ -1,0 +1,37 @@
+// Pitch tracking of a mono stream: samples in, one pitch frame per hop out.
+// Wraps aubio; nothing outside this class sees it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "core/Grading.h"
+
+namespace vocarine {
+
+class PitchTracker {
+public:
+    explicit PitchTracker(uint32_t sampleRate);
+    ~PitchTracker();
+    PitchTracker(const PitchTracker&) = delete;
+    PitchTracker& operator=(const PitchTracker&) = delete;
+
+    // Takes any number of mono samples (-1..1) and appends one frame to `out`
+    // for every hop completed; silence and breath give frames with midi 0.
+    // Frame times count from the first sample fed since construction or Restart.
+    void Feed(const float* samples, std::size_t count, PitchTrack& out);
+
+    // Forgets everything fed so far; the next sample is time 0.
+    void Restart();
+
+    double HopSeconds() const;
+    // Largest absolute sample since the last Restart (1.0 or more: the take clipped).
+    float Peak() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vocarine
