@@ -1,0 +1,108 @@
+// The program's audio input: AudioInputs knows the input devices,
+// AudioInputPort is the one input that listening reads from. Shaped like the
+// MIDI layer: a device behind a small interface, opened by index.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vocarine {
+
+// A lock-free ring of mono samples between exactly one producer (the audio
+// library's thread) and one consumer (whoever reads the port). Push never
+// blocks or allocates; what does not fit is dropped.
+class SampleRing {
+public:
+    explicit SampleRing(std::size_t capacity);
+    // Returns the number of samples taken (fewer than `count` when full).
+    std::size_t Push(const float* samples, std::size_t count);
+    std::size_t Pop(float* out, std::size_t max);
+    std::size_t Available() const;
+
+private:
+    std::vector<float> buffer_;
+    std::atomic<std::size_t> head_{0};  // written by the producer
+    std::atomic<std::size_t> tail_{0};  // written by the consumer
+};
+
+// One audio input of the system (or a test device).
+class AudioDevice {
+public:
+    virtual ~AudioDevice() = default;
+    virtual std::string Name() const = 0;
+    // Starts delivering mono samples into `ring` from the device's own
+    // thread. False when it cannot; LastError() then says why, in words.
+    virtual bool Open(SampleRing& ring) = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+    virtual uint32_t SampleRate() const = 0;
+    // Set when an open device stopped delivering by itself (unplugged,
+    // server gone); stays set until the next Open.
+    virtual bool Failed() const = 0;
+    virtual std::string LastError() const = 0;
+};
+
+using AudioDeviceList = std::vector<std::unique_ptr<AudioDevice>>;
+
+class AudioInputs {
+public:
+    // Lists the system's inputs: the desktop's default input first (PipeWire
+    // or PulseAudio), then the ALSA capture devices, then the JACK clients
+    // that have audio output ports. Never throws; an empty list is fine.
+    AudioInputs();
+    explicit AudioInputs(AudioDeviceList devices);
+    ~AudioInputs();
+    AudioInputs(const AudioInputs&) = delete;
+    AudioInputs& operator=(const AudioInputs&) = delete;
+
+    int DeviceCount() const;
+    AudioDevice* Device(int index) const;  // nullptr when out of range
+
+    // Tests (and only tests) replace where the device list comes from; an
+    // empty function restores the system's devices.
+    using DeviceProvider = std::function<AudioDeviceList()>;
+    static void SetDeviceProvider(DeviceProvider provider);
+
+private:
+    AudioDeviceList devices_;
+};
+
+class AudioInputPort {
+public:
+    explicit AudioInputPort(AudioInputs& inputs);
+    ~AudioInputPort();  // closes an open device
+    AudioInputPort(const AudioInputPort&) = delete;
+    AudioInputPort& operator=(const AudioInputPort&) = delete;
+
+    // Opens device `index` of the list (closing the one open before).
+    bool Open(int index);
+    void Close();
+    bool IsOpen() const;
+    int OpenDevice() const;  // index of the open device, -1 when closed
+    uint32_t SampleRate() const;
+
+    // Takes up to `max` samples that arrived since the last read.
+    std::size_t Read(float* out, std::size_t max);
+    // Throws away whatever has arrived and not been read.
+    void Discard();
+
+    // The open device stopped delivering by itself.
+    bool Failed() const;
+    // Name of the device of the last failed open or failure and why, in words
+    // for the user. Empty after a successful open.
+    std::string LastError() const;
+
+private:
+    AudioInputs& inputs_;
+    AudioDevice* device_ = nullptr;
+    int deviceIndex_ = -1;
+    std::unique_ptr<SampleRing> ring_;
+    std::string lastError_;
+};
+
+}  // namespace vocarine
