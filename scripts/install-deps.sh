@@ -9,6 +9,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev qt6-qpa-plugins
   librtmidi-dev libfluidsynth-dev
+  librtaudio-dev libaubio-dev
   fluid-soundfont-gm fonts-liberation
 )
 if [[ "${1:-}" == "--tests" ]]; then

@@ -10,9 +10,17 @@
 
 namespace vocarine {
 
+// aubio's two time-domain-difference methods; the benchmark compares them.
+enum class PitchMethod { YinFft, Yin };
+
+// The method listening uses (chosen by bench/listen_bench).
+constexpr PitchMethod kDefaultPitchMethod = PitchMethod::YinFft;
+
+const char* PitchMethodName(PitchMethod method);
+
 class PitchTracker {
 public:
-    explicit PitchTracker(uint32_t sampleRate);
+    explicit PitchTracker(uint32_t sampleRate, PitchMethod method = kDefaultPitchMethod);
     ~PitchTracker();
     PitchTracker(const PitchTracker&) = delete;
     PitchTracker& operator=(const PitchTracker&) = delete;
@@ -26,6 +34,8 @@ public:
     void Restart();
 
     double HopSeconds() const;
+    // Length of the analysis window: a frame describes the last WindowSeconds of sound.
+    double WindowSeconds() const;
     // Largest absolute sample since the last Restart (1.0 or more: the take clipped).
     float Peak() const;
 
