@@ -395,6 +395,10 @@ public:
         case FailedSourceGone:
             return "the JACK client is gone";
         case FailedDisconnected:
+            // A client that leaves is disconnected before it is gone: look
+            // whether it is still there.
+            if (client_ != nullptr && SourcePorts(client_, source_).empty())
+                return "the JACK client is gone";
             return "the JACK client was disconnected";
         default:
             return lastError_;
@@ -479,8 +483,12 @@ private:
 
     void Fail(FailureCode code)
     {
-        int none = FailedNot;
-        failed_.compare_exchange_strong(none, code, std::memory_order_acq_rel);
+        // The first reason stays, except that a client known gone says more
+        // than its lost connections did.
+        int before = FailedNot;
+        if (!failed_.compare_exchange_strong(before, code, std::memory_order_acq_rel) &&
+            before == FailedDisconnected && code == FailedSourceGone)
+            failed_.compare_exchange_strong(before, code, std::memory_order_acq_rel);
     }
 
     // JACK's process thread: mixes our ports to one channel and hands it on.
