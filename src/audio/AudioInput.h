@@ -23,11 +23,19 @@ public:
     std::size_t Push(const float* samples, std::size_t count);
     std::size_t Pop(float* out, std::size_t max);
     std::size_t Available() const;
+    std::size_t Capacity() const { return buffer_.size(); }
+
+    // Consumer side: throws away what is waiting; returns how much that was.
+    std::size_t DiscardAll();
+    // Consumer side: the largest absolute sample offered to Push since the
+    // last call, also one that did not fit (a level meter's reading).
+    float TakePeak();
 
 private:
     std::vector<float> buffer_;
     std::atomic<std::size_t> head_{0};  // written by the producer
     std::atomic<std::size_t> tail_{0};  // written by the consumer
+    std::atomic<float> peak_{0.0f};     // raised by the producer, taken by the consumer
 };
 
 // One audio input of the system (or a test device).
@@ -45,6 +53,9 @@ public:
     // server gone); stays set until the next Open.
     virtual bool Failed() const = 0;
     virtual std::string LastError() const = 0;
+    // The input the desktop records from when nothing else is chosen; the
+    // program opens it at start-up.
+    virtual bool IsDefaultInput() const { return false; }
 };
 
 using AudioDeviceList = std::vector<std::unique_ptr<AudioDevice>>;
@@ -62,6 +73,13 @@ public:
 
     int DeviceCount() const;
     AudioDevice* Device(int index) const;  // nullptr when out of range
+    // Index of the first device that is a default input, -1 when none is.
+    int DefaultDevice() const;
+
+    // The devices AudioInputs() would list: the test provider's when one is
+    // set, else the system's. Safe to call on any thread; may take a while
+    // when sound servers answer slowly.
+    static AudioDeviceList FindDevices();
 
     // Tests (and only tests) replace where the device list comes from; an
     // empty function restores the system's devices.
@@ -90,12 +108,18 @@ public:
     std::size_t Read(float* out, std::size_t max);
     // Throws away whatever has arrived and not been read.
     void Discard();
+    // The largest absolute sample that arrived since the last call (0 when
+    // closed), for a level meter. Sound arrives here also when nobody reads.
+    float TakePeak();
 
     // The open device stopped delivering by itself.
     bool Failed() const;
     // Name of the device of the last failed open or failure and why, in words
     // for the user. Empty after a successful open.
     std::string LastError() const;
+
+    // How many samples the port holds unread before it drops new ones.
+    static constexpr std::size_t RingCapacity = std::size_t{1} << 17;  // 2.7 s at 48 kHz
 
 private:
     AudioInputs& inputs_;

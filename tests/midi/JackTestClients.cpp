@@ -2,6 +2,7 @@
 
 #include <jack/midiport.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <thread>
@@ -210,6 +211,78 @@ bool JackAudioMeter::WaitForQuiet(float level, int cycles, std::chrono::millisec
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return false;
+}
+
+JackAudioPlayer::JackAudioPlayer(const std::string& clientName, std::vector<float> samples, int ports, bool loop,
+                                 std::vector<float> gains)
+    : gains_(std::move(gains)), samples_(std::move(samples)), loop_(loop)
+{
+    gains_.resize(static_cast<std::size_t>(std::max(ports, 0)), 1.0f);
+    client_ = OpenClient(clientName);
+    if (client_ == nullptr)
+        return;
+    for (int p = 0; p < ports; ++p) {
+        const std::string name = "out_" + std::to_string(p + 1);
+        jack_port_t* port = jack_port_register(client_, name.c_str(), JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+        if (port == nullptr) {
+            ports_.clear();
+            return;
+        }
+        ports_.push_back(port);
+    }
+    jack_set_process_callback(client_, &JackAudioPlayer::Process, this);
+    if (jack_activate(client_) != 0)
+        ports_.clear();
+}
+
+JackAudioPlayer::~JackAudioPlayer()
+{
+    Close();
+}
+
+void JackAudioPlayer::Close()
+{
+    if (client_ != nullptr) {
+        jack_deactivate(client_);
+        jack_client_close(client_);
+        client_ = nullptr;
+    }
+}
+
+std::string JackAudioPlayer::ClientName() const
+{
+    return client_ != nullptr ? jack_get_client_name(client_) : "";
+}
+
+uint32_t JackAudioPlayer::SampleRate() const
+{
+    return client_ != nullptr ? jack_get_sample_rate(client_) : 0;
+}
+
+int JackAudioPlayer::Process(jack_nframes_t frames, void* self)
+{
+    auto* player = static_cast<JackAudioPlayer*>(self);
+    const std::size_t total = player->samples_.size();
+    std::size_t position = player->position_;
+    std::size_t played = 0;
+    for (std::size_t p = 0; p < player->ports_.size(); ++p) {
+        auto* out = static_cast<float*>(jack_port_get_buffer(player->ports_[p], frames));
+        position = player->position_;
+        played = 0;
+        for (jack_nframes_t i = 0; i < frames; ++i) {
+            if (position >= total && player->loop_ && total > 0)
+                position = 0;
+            if (position < total) {
+                out[i] = player->samples_[position++] * player->gains_[p];
+                ++played;
+            } else {
+                out[i] = 0.0f;
+            }
+        }
+    }
+    player->position_ = position;
+    player->played_.fetch_add(played);
+    return 0;
 }
 
 }  // namespace vocarine::testing

@@ -1,6 +1,7 @@
 // Clients of the tests' own JACK server (the one JACK_DEFAULT_SERVER names,
 // started by scripts/jack-test-server.sh): a MIDI receiver that keeps the
-// exact bytes it gets, and a meter of the audio a port plays.
+// exact bytes it gets, a meter of the audio a port plays, and a player that
+// plays samples through audio output ports, as a microphone's program would.
 #pragma once
 
 #include <jack/jack.h>
@@ -85,6 +86,38 @@ private:
     std::atomic<float> quietLevel_{0.0f};
     std::atomic<int> quietRun_{0};              // cycles in a row below quietLevel_
     std::atomic<uint64_t> cycle_{0};
+};
+
+// Plays a take through `ports` audio output ports, sample for sample, port p
+// scaled by `gains[p]` (1 when not given); over and over when `loop`, else
+// once and silence after it.
+class JackAudioPlayer {
+public:
+    JackAudioPlayer(const std::string& clientName, std::vector<float> samples, int ports = 1, bool loop = true,
+                    std::vector<float> gains = {});
+    ~JackAudioPlayer();
+    JackAudioPlayer(const JackAudioPlayer&) = delete;
+    JackAudioPlayer& operator=(const JackAudioPlayer&) = delete;
+
+    bool Ok() const { return client_ != nullptr && !ports_.empty(); }
+    // The name the server gave the client.
+    std::string ClientName() const;
+    uint32_t SampleRate() const;
+    // Samples played so far, silence after a take not counted.
+    std::size_t Played() const { return played_.load(); }
+    // Closes the client: it vanishes from the server.
+    void Close();
+
+private:
+    static int Process(jack_nframes_t frames, void* self);
+
+    jack_client_t* client_ = nullptr;
+    std::vector<jack_port_t*> ports_;
+    std::vector<float> gains_;
+    std::vector<float> samples_;
+    bool loop_;
+    std::size_t position_ = 0;  // process thread only
+    std::atomic<std::size_t> played_{0};
 };
 
 }  // namespace vocarine::testing
