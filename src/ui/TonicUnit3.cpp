@@ -91,6 +91,7 @@ void TTonicForm::FormShow(QObject*)
         return;
     const int32_t key = vocarine::DrawNewKey(Form1->State.KeyOffset);
     Form1->State.KeyOffset = key;
+    Form1->KeyChanged();
     ComboBox1->setCurrentIndex(vocarine::KeyToItem(key));
 }
 
@@ -100,6 +101,7 @@ void TTonicForm::ComboBox1Select(QObject*)
     if (item < 0 || !Form1)
         return;
     Form1->State.KeyOffset = vocarine::ItemToKey(item);
+    Form1->KeyChanged();
 }
 
 void TTonicForm::Button1Click(QObject*)

@@ -15,10 +15,13 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
+#include <QVariant>
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <utility>
 
+#include "audio/PitchTracker.h"
 #include "core/AutoDrive.h"
 #include "core/Random.h"
 #include "core/Rotation.h"
@@ -27,6 +30,7 @@
 #include "ui/AutoUnit3.h"
 #include "ui/MidiUnit2.h"
 #include "ui/OpenDialog.h"
+#include "ui/PitchTrace.h"
 #include "ui/Playback.h"
 #include "ui/Shape.h"
 #include "ui/TonicUnit3.h"
@@ -57,6 +61,18 @@ constexpr int SemitoneHeight = 10;
 constexpr int NoteLabelTop = 200;
 constexpr int NoteLabelWidth = 15;
 constexpr int NoteLabelPixels = DesignPixels(16);
+
+// Listening reads the input this often; a hop of sound reaches the screen
+// within one read and one paint.
+constexpr int ListenIntervalMs = 10;
+// A sample this close to full scale means the take clipped.
+constexpr float ClipLevel = 0.999f;
+
+std::optional<vocarine::TakeLimits>& TakeLimitsOverride()
+{
+    static std::optional<vocarine::TakeLimits> limits;
+    return limits;
+}
 
 std::optional<QStringList>& FallbackOverride()
 {
@@ -112,6 +128,7 @@ TForm1::TForm1(QWidget* owner)
     Timer1->setObjectName(QStringLiteral("Timer1"));
     connect(Timer1, &QTimer::timeout, this, Guarded([this] { Timer1Timer(Timer1); }));
     Timer1->start(1000);
+    clock_.start();
 
     BuildNoteTable();
     CreateNoteLabels();
@@ -126,10 +143,17 @@ TForm1::TForm1(QWidget* owner)
     vocarine::SeedRandomFromClock();
     State.CellDone.fill(0);
     State.CellRepeats.fill(0);
+    CreateListening();
 }
 
 TForm1::~TForm1()
 {
+    // Nothing reads the input once the window goes.
+    if (ListenTimer)
+        ListenTimer->stop();
+    take_.reset();
+    AudioInputPort.reset();
+    AudioInputs.reset();
     // The port is reset and closed while the MIDI layer is still there.
     MaxMidiOut.reset();
     MaxMidi.reset();
@@ -152,7 +176,8 @@ QSize TForm1::SmallestWholeSize() const
 {
     QRect controls;
     for (const QWidget* control : centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        if (std::find(NoteLabels.begin(), NoteLabels.end(), control) == NoteLabels.end())
+        if (std::find(NoteLabels.begin(), NoteLabels.end(), control) == NoteLabels.end() &&
+            std::find(CentsLabels.begin(), CentsLabels.end(), control) == CentsLabels.end())
             controls |= control->geometry();
     }
     int height = controls.bottom() + 1 + menuBar()->sizeHint().height();
@@ -197,6 +222,19 @@ void TForm1::CreateControls()
     DisplayButton->setFont(DesignFont(20));
     PlayButton = button(client, "PlayButton", QStringLiteral("Play"), {59, 247, 123, 37});
     PlayButton->setFont(DesignFont(20));
+    // Below Display, as far from it as Play is above it.
+    SingButton = button(client, "SingButton", QStringLiteral("Sing"), {59, 347, 123, 37});
+    SingButton->setFont(DesignFont(20));
+
+    // The sung pitch is drawn over the panel and under the note labels.
+    PitchTrace = new TPitchTrace(client);
+    PitchTrace->setObjectName(QStringLiteral("PitchTrace"));
+    PitchTrace->setGeometry(Shape2->geometry());
+    // One line of text under the panel, above the lowest labels' reach.
+    GradeLine = new QLabel(client);
+    GradeLine->setObjectName(QStringLiteral("GradeLine"));
+    GradeLine->setGeometry(Shape2->x(), Shape2->y() + Shape2->height() + 2, Shape2->width(), 18);
+    GradeLine->hide();
 
     TrackBar1 = new QSlider(Qt::Horizontal, client);
     TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
@@ -221,7 +259,8 @@ void TForm1::CreateControls()
     StaticText2 = staticText(GroupBox2, "StaticText2", QStringLiteral("Done with this cell"), {111, 64, 109, 20});
     StaticText3 = staticText(client, "StaticText3", QStringLiteral("Tempo"), {521, 474, 48, 20});
 
-    setTabOrder(DisplayButton, PlayButton);
+    setTabOrder(DisplayButton, SingButton);
+    setTabOrder(SingButton, PlayButton);
     setTabOrder(PlayButton, TrackBar1);
     setTabOrder(TrackBar1, TonicButton);
     setTabOrder(TonicButton, NewKeyButton);
@@ -230,6 +269,7 @@ void TForm1::CreateControls()
 
     connect(DisplayButton, &QPushButton::clicked, this, Guarded([this] { DisplayButtonClick(DisplayButton); }));
     connect(PlayButton, &QPushButton::clicked, this, Guarded([this] { PlayButtonClick(PlayButton); }));
+    connect(SingButton, &QPushButton::clicked, this, Guarded([this] { SingButtonClick(SingButton); }));
     connect(TonicButton, &QPushButton::clicked, this, Guarded([this] { TonicButtonClick(TonicButton); }));
     connect(NewKeyButton, &QPushButton::clicked, this, Guarded([this] { NewKeyButtonClick(NewKeyButton); }));
     connect(KeepButton, &QPushButton::clicked, this, Guarded([this] { KeepButtonClick(KeepButton); }));
@@ -320,12 +360,31 @@ void TForm1::ShowCell(int32_t cell)
     }
     for (int j = n; j < vocarine::MaxNotes; ++j)
         NoteLabels[j]->hide();
+    shownCell_ = cell;
+    PaintGrade();
+
+    // AutoDrive listens in Singing Mode from the moment the cell is shown, and
+    // in Dictation Mode until it is shown.
+    if (inAutoDriveTick_ && AutoForm) {
+        if (AutoForm->IsSingingMode())
+            StartTake(true);
+        else if (take_ && takeByAutoDrive_)
+            EndTake(TakeOutcome::Graded);
+    }
 }
 
 void TForm1::HideCell()
 {
     for (QLabel* label : NoteLabels)
         label->hide();
+    for (QLabel* cents : CentsLabels)
+        if (cents)
+            cents->hide();
+    shownCell_.reset();
+    // A new AutoDrive cycle hides the cell before it moves on: what was being
+    // listened to is no longer the cell.
+    if (inAutoDriveTick_ && take_ && takeByAutoDrive_)
+        EndTake(TakeOutcome::Cancelled);
 }
 
 void TForm1::ShowCellCounter()
@@ -336,7 +395,14 @@ void TForm1::ShowCellCounter()
 
 void TForm1::PlayCurrentCell()
 {
+    // Singing Mode listens until the Play step; Dictation Mode from the end
+    // of the playback on.
+    const bool autoDrive = inAutoDriveTick_ && AutoForm;
+    if (autoDrive && take_ && takeByAutoDrive_)
+        EndTake(TakeOutcome::Graded);
     PlayButtonClick(this);
+    if (autoDrive && !AutoForm->IsSingingMode())
+        StartTake(true);
 }
 
 void TForm1::RepaintNow()
@@ -424,7 +490,7 @@ void TForm1::SetStatus(QString& part, const QString& text)
 {
     part = text;
     QStringList parts;
-    for (const QString* p : {&cellsStatus_, &midiStatus_})
+    for (const QString* p : {&cellsStatus_, &midiStatus_, &inputStatus_, &listenStatus_})
         if (!p->isEmpty())
             parts << *p;
     StatusLine->setText(parts.join(QLatin1Char('\n')));
@@ -448,12 +514,16 @@ void TForm1::DisplayButtonClick(QObject*)
 void TForm1::PlayButtonClick(QObject*)
 {
     // Holds the window for the whole cell; ticks that fall due meanwhile are dropped.
+    BeginSounding();
     PlayCellNotes(*MaxMidiOut, State, [this] { return 2000 - TrackBar1->value(); });
+    EndSounding();
 }
 
 void TForm1::TonicButtonClick(QObject*)
 {
+    BeginSounding();
     PlayTonic(*MaxMidiOut, State.KeyOffset);
+    EndSounding();
 }
 
 void TForm1::NewKeyButtonClick(QObject*)
@@ -464,11 +534,15 @@ void TForm1::NewKeyButtonClick(QObject*)
 
 void TForm1::KeepButtonClick(QObject*)
 {
+    EndTake(TakeOutcome::Cancelled);
+    ClearGrade();
     vocarine::KeepCell(State, *this);
 }
 
 void TForm1::DiscardButtonClick(QObject*)
 {
+    EndTake(TakeOutcome::Cancelled);
+    ClearGrade();
     vocarine::MoveOn(State, *this);
 }
 
@@ -487,6 +561,9 @@ void TForm1::OpenFile1Click(QObject*)
                            WithFullStop(error));
         return;
     }
+    // The cells graded may have changed under the grade.
+    EndTake(TakeOutcome::Cancelled);
+    ClearGrade();
     SetStatus(cellsStatus_, {});
 }
 
@@ -512,6 +589,384 @@ void TForm1::AutoDrive1Click(QObject*)
 
 void TForm1::Timer1Timer(QObject*)
 {
-    if (AutoForm)
+    // An input that stopped delivering is told about even when nobody sings.
+    if (AudioInputPort && AudioInputPort->IsOpen() && AudioInputPort->Failed() && !take_ &&
+        SingButton->isEnabled())
+        AudioInputChanged();
+    if (!AutoForm)
+        return;
+    inAutoDriveTick_ = true;
+    try {
         vocarine::AutoDriveTick(State, *AutoForm, *this);
+    } catch (...) {
+        inAutoDriveTick_ = false;
+        throw;
+    }
+    inAutoDriveTick_ = false;
+}
+
+// ---------------------------------------------------------------- Listening
+
+void TForm1::CreateListening()
+{
+    QFont centsFont = font();
+    centsFont.setPixelSize(11);
+    for (int j = 0; j < vocarine::MaxNotes; ++j) {
+        auto* cents = new QLabel(centralWidget());
+        cents->setObjectName(QStringLiteral("CentsLabel%1").arg(j));
+        cents->setFont(centsFont);
+        cents->hide();
+        cents->raise();
+        CentsLabels[j] = cents;
+    }
+    readBuffer_.resize(4096);
+
+    ListenTimer = new QTimer(this);
+    ListenTimer->setObjectName(QStringLiteral("ListenTimer"));
+    ListenTimer->setTimerType(Qt::PreciseTimer);
+    ListenTimer->setInterval(ListenIntervalMs);
+    connect(ListenTimer, &QTimer::timeout, this, Guarded([this] { ListenTimerTimer(ListenTimer); }));
+
+    AudioInputs = std::make_unique<vocarine::AudioInputs>();
+    AudioInputPort = std::make_unique<vocarine::AudioInputPort>(*AudioInputs);
+    // The desktop's default input when there is one, else the first input.
+    int first = -1;
+    for (int i = 0; i < AudioInputs->DeviceCount(); ++i) {
+        if (AudioInputs->Device(i)->IsDefaultInput()) {
+            first = i;
+            break;
+        }
+    }
+    if (first < 0 && AudioInputs->DeviceCount() > 0)
+        first = 0;
+    if (first >= 0)
+        AudioInputPort->Open(first);
+    AudioInputChanged();
+}
+
+bool TForm1::AnyOctave() const
+{
+    return anyOctave_;
+}
+
+void TForm1::SetAnyOctave(bool on)
+{
+    anyOctave_ = on;
+}
+
+void TForm1::SetTakeLimitsForTesting(std::optional<vocarine::TakeLimits> limits)
+{
+    TakeLimitsOverride() = limits;
+}
+
+void TForm1::UpdateSingButton()
+{
+    if (take_) {
+        SingButton->setText(QStringLiteral("Stop"));
+        SingButton->setEnabled(true);
+        SingButton->setToolTip(QStringLiteral("Stop listening and grade what was sung"));
+        return;
+    }
+    SingButton->setText(QStringLiteral("Sing"));
+    const bool ready = AudioInputPort && AudioInputPort->IsOpen() && !AudioInputPort->Failed();
+    SingButton->setEnabled(ready);
+    SingButton->setToolTip(ready ? QStringLiteral("Sing the cell; the trainer listens and grades every note")
+                                 : inputStatus_);
+}
+
+void TForm1::AudioInputChanged()
+{
+    if (AudioInputPort && AudioInputPort->IsOpen() && !AudioInputPort->Failed()) {
+        SetStatus(inputStatus_, {});
+    } else {
+        QString why;
+        if (AudioInputPort)
+            why = QString::fromStdString(AudioInputPort->LastError());
+        if (why.isEmpty())
+            why = AudioInputs && AudioInputs->DeviceCount() > 0 ? QStringLiteral("no input is chosen")
+                                                                : QStringLiteral("this computer has no audio input");
+        SetStatus(inputStatus_, QStringLiteral("Cannot listen: ") + WithFullStop(why) +
+                                    QStringLiteral(" Choose an input under Setup > Microphone Setup."));
+    }
+    UpdateSingButton();
+}
+
+void TForm1::KeyChanged()
+{
+    EndTake(TakeOutcome::Cancelled);
+    ClearGrade();
+}
+
+void TForm1::SingButtonClick(QObject*)
+{
+    if (take_)
+        EndTake(TakeOutcome::Graded);
+    else
+        StartTake(false);
+}
+
+void TForm1::StartTake(bool byAutoDrive)
+{
+    EndTake(TakeOutcome::Cancelled);
+    if (!AudioInputPort || !AudioInputPort->IsOpen() || AudioInputPort->Failed()) {
+        AudioInputChanged();
+        return;
+    }
+    ClearGrade();
+    SetStatus(listenStatus_, {});
+    try {
+        tracker_ = std::make_unique<vocarine::PitchTracker>(AudioInputPort->SampleRate());
+    } catch (const std::exception& error) {
+        tracker_.reset();
+        SetStatus(listenStatus_, QStringLiteral("Cannot listen: ") + WithFullStop(QString::fromUtf8(error.what())));
+        return;
+    }
+    const vocarine::TakeLimits limits = TakeLimitsOverride().value_or(vocarine::TakeLimits{});
+    take_.emplace(!byAutoDrive, limits);
+    takeByAutoDrive_ = byAutoDrive;
+    takeClipped_ = false;
+    takeCell_ = State.CurrentCell;
+    takeKey_ = State.KeyOffset;
+    takeFoldTo_.reset();
+    if (AnyOctave() && takeCell_ >= 0 && takeCell_ < vocarine::MaxCells)
+        takeFoldTo_ = vocarine::CellMiddleSemitone(State.Cells[takeCell_], State.NoteTable);
+    // What arrived before the take is not part of it.
+    AudioInputPort->Discard();
+    takeClock_.start();
+    PitchTrace->Clear();
+    PitchTrace->raise();
+    for (QLabel* label : NoteLabels)
+        label->raise();
+    ListenTimer->start();
+    UpdateSingButton();
+}
+
+// Input is taken only while the program itself is silent: from the first
+// note it puts out until its last note and the tonic have rung for a while.
+void TForm1::BeginSounding()
+{
+    // What was sung up to now is the singer's own.
+    if (take_)
+        ReadInput();
+    sounding_ = true;
+}
+
+void TForm1::EndSounding()
+{
+    // What arrived while the window was held by the playback is the program's.
+    sounding_ = false;
+    muteUntilMs_ = clock_.elapsed() + RingingTailMs;
+    if (take_)
+        ReadInput();
+}
+
+bool TForm1::Muted() const
+{
+    return sounding_ || (muteUntilMs_ >= 0 && clock_.elapsed() < muteUntilMs_);
+}
+
+// Everything that arrived goes to the pitch tracker; while the program is
+// sounding it goes in as silence, so the take's time keeps step with the
+// clock and a note before the playback never joins one after it.
+void TForm1::ReadInput()
+{
+    if (!take_ || !tracker_ || !AudioInputPort)
+        return;
+    const bool muted = Muted();
+    newFrames_.clear();
+    for (;;) {
+        const std::size_t n = AudioInputPort->Read(readBuffer_.data(), readBuffer_.size());
+        if (n == 0)
+            break;
+        if (muted) {
+            std::fill_n(readBuffer_.begin(), n, 0.0f);
+        } else if (!takeClipped_) {
+            for (std::size_t i = 0; i < n; ++i) {
+                if (std::abs(readBuffer_[i]) >= ClipLevel) {
+                    takeClipped_ = true;
+                    SetStatus(listenStatus_, QStringLiteral("Too loud: move back from the microphone"));
+                    break;
+                }
+            }
+        }
+        tracker_->Feed(readBuffer_.data(), n, newFrames_);
+    }
+    if (newFrames_.empty())
+        return;
+    take_->Add(newFrames_);
+    for (const vocarine::PitchFrame& frame : newFrames_) {
+        std::optional<double> semitone;
+        if (frame.midi > 0.0) {
+            semitone = vocarine::StaffSemitone(frame.midi, takeKey_);
+            if (takeFoldTo_)
+                semitone = vocarine::FoldToOctaveOf(*semitone, *takeFoldTo_);
+        }
+        PitchTrace->Add(frame.time, semitone);
+    }
+}
+
+void TForm1::ListenTimerTimer(QObject*)
+{
+    if (!take_)
+        return;
+    if (!AudioInputPort || !AudioInputPort->IsOpen() || AudioInputPort->Failed()) {
+        EndTake(TakeOutcome::DeviceFailed);
+        return;
+    }
+    // AutoDrive stopped in the middle of its listening: grade what was sung.
+    if (takeByAutoDrive_ && !(AutoForm && AutoForm->IsRunning())) {
+        EndTake(TakeOutcome::Graded);
+        return;
+    }
+    ReadInput();
+    if (take_->Due(takeClock_.elapsed() / 1000.0) != vocarine::TakeEnd::Running)
+        EndTake(TakeOutcome::Graded);
+}
+
+void TForm1::EndTake(TakeOutcome outcome)
+{
+    if (!take_)
+        return;
+    ListenTimer->stop();
+    if (outcome == TakeOutcome::Graded)
+        ReadInput();  // the last hops that arrived
+    vocarine::Take take = std::move(*take_);
+    take_.reset();
+    tracker_.reset();
+    UpdateSingButton();
+
+    switch (outcome) {
+    case TakeOutcome::Cancelled:
+        PitchTrace->Clear();
+        return;
+    case TakeOutcome::DeviceFailed: {
+        QString why = AudioInputPort ? QString::fromStdString(AudioInputPort->LastError()) : QString();
+        if (why.isEmpty())
+            why = QStringLiteral("the input stopped delivering sound");
+        SetStatus(listenStatus_, QStringLiteral("Listening stopped: ") + WithFullStop(why));
+        AudioInputChanged();
+        return;
+    }
+    case TakeOutcome::Graded:
+        break;
+    }
+    if (!take.HeardANote()) {
+        PitchTrace->Clear();
+        // Stop before singing is not a take; a take that ran its time without a note is.
+        if (takeByAutoDrive_ || take.Due(takeClock_.elapsed() / 1000.0) == vocarine::TakeEnd::TimeUp)
+            SetStatus(listenStatus_, QStringLiteral("Nothing heard: check the input in Setup > Microphone Setup"));
+        return;
+    }
+    if (takeCell_ < 0 || takeCell_ >= vocarine::MaxCells)
+        return;
+    ShowGrade(takeCell_, vocarine::GradeCell(take.Track(), State.Cells[takeCell_], State.NoteTable, takeKey_,
+                                              AnyOctave()));
+}
+
+void TForm1::ShowGrade(int cell, vocarine::CellGrade grade)
+{
+    gradedCell_ = cell;
+    grade_ = std::move(grade);
+    // The line is shown at once; the colours whenever the cell is.
+    GradeLine->setText(QString::fromStdString(grade_.summary));
+    GradeLine->show();
+    PaintGrade();
+}
+
+void TForm1::ClearGrade()
+{
+    gradedCell_.reset();
+    grade_ = {};
+    GradeLine->clear();
+    GradeLine->hide();
+    PitchTrace->Clear();
+    PaintGrade();
+}
+
+const vocarine::CellGrade* TForm1::ShownGrade() const
+{
+    return gradedCell_ ? &grade_ : nullptr;
+}
+
+std::optional<vocarine::Verdict> TForm1::LabelVerdict(int note) const
+{
+    if (note < 0 || note >= vocarine::MaxNotes || NoteLabels[note]->isHidden())
+        return std::nullopt;
+    const QVariant verdict = NoteLabels[note]->property("verdict");
+    if (!verdict.isValid())
+        return std::nullopt;
+    return static_cast<vocarine::Verdict>(verdict.toInt());
+}
+
+// Colours that tell the verdicts apart also for the colour-blind (they differ
+// in lightness as much as in hue), with text that reads on each: bluish green,
+// blue and orange from the Okabe-Ito palette, darkened for white text, and a
+// vermilion for a wrong note; a missed note keeps the panel's grey.
+QColor TForm1::VerdictColour(vocarine::Verdict verdict)
+{
+    switch (verdict) {
+    case vocarine::Verdict::InTune:
+        return {0, 122, 94};
+    case vocarine::Verdict::Flat:
+        return {35, 85, 190};
+    case vocarine::Verdict::Sharp:
+        return {230, 159, 0};
+    case vocarine::Verdict::Wrong:
+        return {192, 64, 0};
+    case vocarine::Verdict::Missed:
+        break;
+    }
+    return ActiveBorder;
+}
+
+// The labels of the shown cell take the colours of their verdicts, flat and
+// sharp notes with their cents small beside them; any other cell is plain.
+void TForm1::PaintGrade()
+{
+    const bool graded = gradedCell_ && shownCell_ && *gradedCell_ == *shownCell_;
+    for (int j = 0; j < vocarine::MaxNotes; ++j) {
+        QLabel* label = NoteLabels[j];
+        QLabel* cents = CentsLabels[j];
+        if (!label || !cents)
+            continue;
+        QPalette palette = label->palette();
+        QFont labelFont = label->font();
+        const bool hasVerdict = graded && j < static_cast<int>(grade_.notes.size()) && !label->isHidden();
+        if (!hasVerdict) {
+            palette.setColor(QPalette::Window, Shape2->Brush());
+            palette.setColor(QPalette::WindowText, this->palette().color(QPalette::WindowText));
+            labelFont.setStrikeOut(false);
+            label->setPalette(palette);
+            label->setFont(labelFont);
+            label->setProperty("verdict", QVariant());
+            cents->hide();
+            continue;
+        }
+        const vocarine::NoteGrade& note = grade_.notes[j];
+        palette.setColor(QPalette::Window, VerdictColour(note.verdict));
+        QColor text = Qt::white;
+        if (note.verdict == vocarine::Verdict::Sharp)
+            text = Qt::black;
+        if (note.verdict == vocarine::Verdict::Missed)
+            text = QColor(80, 80, 80);
+        palette.setColor(QPalette::WindowText, text);
+        // A missed note is struck out, so it reads apart without its colour.
+        labelFont.setStrikeOut(note.verdict == vocarine::Verdict::Missed);
+        label->setPalette(palette);
+        label->setFont(labelFont);
+        label->setProperty("verdict", static_cast<int>(note.verdict));
+
+        const bool showCents = (note.verdict == vocarine::Verdict::Flat || note.verdict == vocarine::Verdict::Sharp) &&
+                               note.cents;
+        if (!showCents) {
+            cents->hide();
+            continue;
+        }
+        const long rounded = std::lround(*note.cents);
+        cents->setText(rounded > 0 ? QStringLiteral("+%1").arg(rounded) : QString::number(rounded));
+        cents->adjustSize();
+        cents->move(label->x() + label->width() + 1, label->y() + label->height() - cents->height());
+        cents->show();
+        cents->raise();
+    }
 }

@@ -1,16 +1,25 @@
 // The main window: owns the trainer's state and receives every command.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 #include <array>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include "audio/AudioInput.h"
+#include "core/Grading.h"
+#include "core/Listening.h"
 #include "core/TrainerState.h"
 #include "core/TrainerView.h"
 #include "midi/MaxMidi.h"
+
+namespace vocarine {
+class PitchTracker;
+}
 
 class QAction;
 class QGroupBox;
@@ -22,6 +31,7 @@ class QSlider;
 class QTimer;
 class TShape;
 class TOpenDialog;
+class TPitchTrace;
 
 class TForm1 : public QMainWindow, public vocarine::TrainerView {
     Q_OBJECT
@@ -82,6 +92,40 @@ public:
     // The status line at the bottom of the window; hidden while it has nothing to say.
     QLabel* StatusLine = nullptr;
 
+    // Listening: the Sing button, the sung pitch over the panel, the cents
+    // beside each graded note and the line that sums the grade up.
+    QPushButton* SingButton = nullptr;
+    TPitchTrace* PitchTrace = nullptr;
+    std::array<QLabel*, 10> CentsLabels{};
+    QLabel* GradeLine = nullptr;
+    QTimer* ListenTimer = nullptr;
+
+    // The audio inputs and the one listening reads from.
+    std::unique_ptr<vocarine::AudioInputs> AudioInputs;
+    std::unique_ptr<vocarine::AudioInputPort> AudioInputPort;
+
+    // Whether a sung note an octave or two from the written one counts.
+    bool AnyOctave() const;
+    void SetAnyOctave(bool on);
+
+    bool IsListening() const { return take_.has_value(); }
+    // The grade on show and the cell it belongs to.
+    const vocarine::CellGrade* ShownGrade() const;
+    // The verdict a note label shows, nullopt when it shows none.
+    std::optional<vocarine::Verdict> LabelVerdict(int note) const;
+    static QColor VerdictColour(vocarine::Verdict verdict);
+
+    // The input was opened, closed or switched: Sing and the status line follow.
+    void AudioInputChanged();
+    // The key changed: a grade in the old key no longer holds.
+    void KeyChanged();
+
+    // How long a take may last and the quiet that ends it.
+    static void SetTakeLimitsForTesting(std::optional<vocarine::TakeLimits> limits);
+    // After the program last sounded, input is thrown away this long: the
+    // last note of a cell and the tonic are never released and go on ringing.
+    static constexpr int RingingTailMs = 1000;
+
     // When the working folder holds no majortonic.txt, the copy installed with
     // the program is loaded: from <program folder>/../share/vocarine, then from
     // the folder the build installs to. Tests pass an empty list (no fallback)
@@ -100,6 +144,8 @@ public slots:
     void MIDISetup2Click(QObject* Sender);
     void AutoDrive1Click(QObject* Sender);
     void Timer1Timer(QObject* Sender);
+    void SingButtonClick(QObject* Sender);
+    void ListenTimerTimer(QObject* Sender);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -114,8 +160,44 @@ private:
     void SetStatus(QString& part, const QString& text);
     QSize SmallestWholeSize() const;
 
+    // Listening.
+    enum class TakeOutcome { Graded, Cancelled, DeviceFailed };
+    void CreateListening();
+    void StartTake(bool byAutoDrive);
+    void EndTake(TakeOutcome outcome);
+    void ReadInput();
+    void BeginSounding();
+    void EndSounding();
+    bool Muted() const;
+    void ShowGrade(int cell, vocarine::CellGrade grade);
+    void ClearGrade();
+    void PaintGrade();
+    void UpdateSingButton();
+
+    std::optional<vocarine::Take> take_;
+    std::unique_ptr<vocarine::PitchTracker> tracker_;
+    QElapsedTimer takeClock_;
+    bool takeByAutoDrive_ = false;
+    bool takeClipped_ = false;
+    int32_t takeCell_ = 0;
+    int32_t takeKey_ = 0;
+    std::optional<double> takeFoldTo_;   // the cell's middle, when any octave counts
+    std::vector<float> readBuffer_;
+    vocarine::PitchTrack newFrames_;
+
+    QElapsedTimer clock_;               // runs from construction
+    bool sounding_ = false;             // a cell or the tonic is being put out
+    qint64 muteUntilMs_ = -1;           // by clock_
+    bool inAutoDriveTick_ = false;
+    std::optional<int32_t> shownCell_;  // the cell the labels show
+    std::optional<int32_t> gradedCell_;
+    vocarine::CellGrade grade_;
+    bool anyOctave_ = true;
+
     QString cellsStatus_;  // why no cells were loaded at start-up
     QString midiStatus_;   // why the output is silent
+    QString inputStatus_;  // why Sing is not available
+    QString listenStatus_; // what went wrong with the last take
 };
 
 extern TForm1* Form1;

@@ -264,7 +264,7 @@ TEST_F(MainWindowTest, TabKeyVisitsTheControlsInTheirDesignedOrder)
             chain << widget;
         widget = widget->nextInFocusChain();
     } while (widget != Form1->DisplayButton);
-    const QList<QWidget*> designed{Form1->DisplayButton, Form1->PlayButton,   Form1->TrackBar1,
+    const QList<QWidget*> designed{Form1->DisplayButton, Form1->SingButton, Form1->PlayButton, Form1->TrackBar1,
                                    Form1->TonicButton,   Form1->NewKeyButton, Form1->KeepButton,
                                    Form1->DiscardButton};
     EXPECT_EQ(chain, designed);

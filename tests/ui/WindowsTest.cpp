@@ -4,6 +4,7 @@
 #include <QFile>
 #include <memory>
 
+#include "audio/WavFileDevice.h"
 #include "midi/MaxMidi.h"
 #include "ui/Application.h"
 #include "ui/OpenDialog.h"
@@ -18,12 +19,20 @@ void WindowsTest::SetUp()
     SetWarningBoxForTesting([this](const QString& text) { warnings_.push_back(text); });
     TOpenDialog::SetAnswerForTesting([](TOpenDialog&) { return false; });
     TForm1::SetStartupFallbackForTesting(QStringList{});
+    UseInputs([] {
+        vocarine::AudioDeviceList inputs;
+        vocarine::WavAudio silence{44100, std::vector<float>(4410, 0.0f)};
+        inputs.push_back(std::make_unique<vocarine::WavFileDevice>(
+            "Silent input", std::move(silence), vocarine::WavFileDevice::Options{true, true, true}));
+        return inputs;
+    });
 }
 
 void WindowsTest::TearDown()
 {
     DestroyWindows();
     vocarine::TMaxMidi::SetDeviceProvider({});
+    vocarine::AudioInputs::SetDeviceProvider({});
     SetErrorBoxForTesting({});
     SetWarningBoxForTesting({});
     TOpenDialog::SetAnswerForTesting({});
@@ -62,4 +71,9 @@ void WindowsTest::UseDevices(std::vector<bool> openable)
         }
         return list;
     });
+}
+
+void WindowsTest::UseInputs(vocarine::AudioInputs::DeviceProvider provider)
+{
+    vocarine::AudioInputs::SetDeviceProvider(std::move(provider));
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/AudioInput.h"
 #include "core/Random.h"
 #include "midi/RecordingDevice.h"
 
@@ -29,6 +30,11 @@ protected:
 
     // Only puts the recording devices in place; StartProgram does this first.
     void UseDevices(std::vector<bool> openable);
+
+    // Puts these inputs in place of the system's audio inputs for the windows
+    // created next. Unless a test says otherwise, the program has one input
+    // that delivers silence, so nothing on this machine is ever opened.
+    void UseInputs(vocarine::AudioInputs::DeviceProvider provider);
 
     vocarine::RecordingDevice& Device(int index) { return *devices_.at(index); }
 
