@@ -19,8 +19,10 @@ namespace {
 // Bend range of the rendering channels, in semitones either way: wide enough
 // for a glide over an octave plus a detune.
 constexpr int BendRange = 24;
-// The pitch wheel is moved this often (samples).
-constexpr int Block = 32;
+// The pitch wheel is moved this often (samples). FluidSynth renders in blocks
+// of 64 and starts notes on their boundaries: every write is a whole number of
+// them, so a note starts at the same sample whatever was rendered before.
+constexpr int Block = 64;
 // A note is faded out over this long after its end.
 constexpr double FadeSeconds = 0.04;
 
@@ -93,6 +95,22 @@ struct TakeRenderer::Impl {
 
     double Tuning(int program, int key);
 
+    // Readies channel 0 for a note of `key`. A reset synthesizer still starts a
+    // note from the pitch of the channel's note before (FluidSynth keeps its last
+    // key through a reset), so a silent note of the same key goes first.
+    void StartNote(int program, int key)
+    {
+        float scrap[64];
+        fluid_synth_system_reset(synth);
+        fluid_synth_program_select(synth, 0, fontId, 0, static_cast<unsigned>(program));
+        fluid_synth_noteon(synth, 0, key, 1);
+        fluid_synth_write_float(synth, 64, scrap, 0, 1, scrap, 0, 1);
+        fluid_synth_all_sounds_off(synth, 0);
+        fluid_synth_write_float(synth, 64, scrap, 0, 1, scrap, 0, 1);
+        fluid_synth_system_reset(synth);
+        fluid_synth_program_select(synth, 0, fontId, 0, static_cast<unsigned>(program));
+    }
+
     bool Open(double sampleRate)
     {
         Close();
@@ -116,8 +134,10 @@ struct TakeRenderer::Impl {
             error = soundfont + ": the soundfont could not be loaded";
             return false;
         }
+        if (rate != sampleRate) {
+            tuning.clear();
+        }
         rate = sampleRate;
-        tuning.clear();
         return true;
     }
     void Close()
@@ -130,7 +150,7 @@ struct TakeRenderer::Impl {
         }
         synth = nullptr;
         settings = nullptr;
-        rate = 0.0;
+        
     }
 };
 
@@ -180,10 +200,9 @@ double TakeRenderer::Impl::Tuning(int program, int key)
     if (found != tuning.end()) {
         return found->second;
     }
-    fluid_synth_system_reset(synth);
-    fluid_synth_program_select(synth, 0, fontId, 0, static_cast<unsigned>(program));
+    StartNote(program, key);
     fluid_synth_noteon(synth, 0, key, 100);
-    const int frames = static_cast<int>(rate * 0.7);
+    const int frames = static_cast<int>(rate * 0.7) / Block * Block;
     std::vector<float> left(static_cast<std::size_t>(frames));
     std::vector<float> right(static_cast<std::size_t>(frames));
     fluid_synth_write_float(synth, frames, left.data(), 0, 1, right.data(), 0, 1);
@@ -281,8 +300,7 @@ WavAudio TakeRenderer::Render(const TakeDescription& take, std::vector<double>* 
         right.assign(blocks * Block, 0.0f);
         const int key = std::clamp(static_cast<int>(std::lround(n.midi)), 0, 127);
         const double tuning = m.Tuning(take.program, key);
-        fluid_synth_system_reset(m.synth);
-        fluid_synth_program_select(m.synth, 0, m.fontId, 0, static_cast<unsigned>(take.program));
+        m.StartNote(take.program, key);
         fluid_synth_pitch_wheel_sens(m.synth, 0, BendRange);
         const double from = i > 0 ? take.notes[i - 1].midi : n.midi;
         for (std::size_t b = 0; b < blocks; ++b) {
@@ -556,6 +574,7 @@ std::optional<EvalTake> MakeEvalTake(uint64_t seed, int index, const EvalConditi
         take.noiseSeed = static_cast<uint32_t>(draws.Next());
         truth.cellFile = file.name;
         truth.cell = cellIndex + 1;
+        truth.written = cell;
         truth.keyOffset = *key;
         truth.key = KeyName(*key);
         truth.anyOctave = !c.exactOctave;
@@ -609,6 +628,22 @@ std::optional<EvalTake> MakeEvalTake(uint64_t seed, int index, const EvalConditi
             }
         }
         take.seconds = t + draws.Uniform(0.5, 0.8);
+
+        // Some takes cannot be graded as meant even from perfectly heard pitches
+        // (a note sung 200 cents off next to a skipped one can pass for its
+        // neighbour): those are drawn again.
+        std::vector<SungNote> perfect;
+        for (const TakeNote& note : take.notes) {
+            perfect.push_back({note.start, note.start + note.seconds, note.midi});
+        }
+        const CellGrade ideal = GradeSungNotes(perfect, cell, table, *key, truth.anyOctave);
+        bool gradable = ideal.notes.size() == truth.notes.size();
+        for (std::size_t j = 0; gradable && j < truth.notes.size(); ++j) {
+            gradable = ideal.notes[j].verdict == truth.notes[j].verdict;
+        }
+        if (!gradable) {
+            continue;
+        }
         return result;
     }
     return std::nullopt;

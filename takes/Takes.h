@@ -80,6 +80,7 @@ struct TruthNote {
 struct Truth {
     std::string cellFile;          // file name of the cell file, in the cells folder
     int cell = 1;                  // counted from 1
+    Cell written;                  // that cell's notes
     std::string key;               // "F#"
     int32_t keyOffset = 0;
     bool anyOctave = true;
