@@ -107,6 +107,10 @@ double SteadyMedian(const PitchTrack& track, const Segment& s, double frame)
             keptTimes.push_back(times[i]);
         }
     }
+    if (kept.size() * 2 < middle.size()) {
+        // No pitch holds most of the middle: nothing steady to average.
+        return plain;
+    }
     // Only windows wholly inside the middle average a whole period.
     const double from = start + edge;
     const double to = end - edge;
