@@ -25,6 +25,7 @@
 #include "ui/Application.h"
 #include "ui/Design.h"
 #include "ui/AutoUnit3.h"
+#include "ui/MicUnit4.h"
 #include "ui/MidiUnit2.h"
 #include "ui/OpenDialog.h"
 #include "ui/Playback.h"
@@ -104,6 +105,9 @@ TForm1::TForm1(QWidget* owner)
     CreateControls();
     MaxMidi = std::make_unique<vocarine::TMaxMidi>();
     MaxMidiOut = std::make_unique<vocarine::TMaxMidiOut>(*MaxMidi);
+    AudioInputs = std::make_unique<vocarine::AudioInputs>(vocarine::AudioDeviceList{});
+    AudioInputPort = std::make_unique<vocarine::AudioInputPort>(*AudioInputs);
+    StartAudioInputSearch();
     CreateMenu();
     OpenDialog1 = new TOpenDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
@@ -130,6 +134,11 @@ TForm1::TForm1(QWidget* owner)
 
 TForm1::~TForm1()
 {
+    // The search hands its result to this window: it ends first.
+    if (audioInputSearch_.joinable())
+        audioInputSearch_.join();
+    AudioInputPort.reset();
+    AudioInputs.reset();
     // The port is reset and closed while the MIDI layer is still there.
     MaxMidiOut.reset();
     MaxMidi.reset();
@@ -258,6 +267,8 @@ void TForm1::CreateMenu()
     MIDISetup1->setObjectName(QStringLiteral("MIDISetup1"));
     MIDISetup2 = MIDISetup1->addAction(QStringLiteral("MIDI Setup"));
     MIDISetup2->setObjectName(QStringLiteral("MIDISetup2"));
+    MicrophoneSetup1 = MIDISetup1->addAction(QStringLiteral("Microphone Setup"));
+    MicrophoneSetup1->setObjectName(QStringLiteral("MicrophoneSetup1"));
 
     Au1 = MainMenu1->addMenu(QStringLiteral("AutoDrive"));
     Au1->setObjectName(QStringLiteral("Au1"));
@@ -266,6 +277,8 @@ void TForm1::CreateMenu()
 
     connect(OpenFile1, &QAction::triggered, this, Guarded([this] { OpenFile1Click(OpenFile1); }));
     connect(MIDISetup2, &QAction::triggered, this, Guarded([this] { MIDISetup2Click(MIDISetup2); }));
+    connect(MicrophoneSetup1, &QAction::triggered, this,
+            Guarded([this] { MicrophoneSetup1Click(MicrophoneSetup1); }));
     connect(AutoDrive1, &QAction::triggered, this, Guarded([this] { AutoDrive1Click(AutoDrive1); }));
 }
 
@@ -420,11 +433,64 @@ void TForm1::ReportMidiOpenFailure()
                                QStringLiteral(" Choose an output under Setup > MIDI Setup."));
 }
 
+void TForm1::StartAudioInputSearch()
+{
+    // Listing the inputs asks the sound servers, and opening one can take a
+    // server's round trip: neither may hold up the window's first showing.
+    // The port is opened where it is made, then both are handed over whole.
+    struct Found {
+        std::unique_ptr<vocarine::AudioInputs> inputs;
+        std::unique_ptr<vocarine::AudioInputPort> port;
+    };
+    audioInputSearch_ = std::thread([this] {
+        auto found = std::make_shared<Found>();
+        vocarine::AudioDeviceList devices;
+        try {
+            devices = vocarine::AudioInputs::FindDevices();
+        } catch (...) {
+            devices.clear();  // no input is found then, and the status line says so
+        }
+        found->inputs = std::make_unique<vocarine::AudioInputs>(std::move(devices));
+        found->port = std::make_unique<vocarine::AudioInputPort>(*found->inputs);
+        if (const int device = found->inputs->DefaultDevice(); device >= 0)
+            found->port->Open(device);
+        QMetaObject::invokeMethod(
+            this,
+            [this, found] {
+                AudioInputPort = std::move(found->port);
+                AudioInputs = std::move(found->inputs);
+                audioInputsSearched_ = true;
+                ReportAudioInputState();
+                emit AudioInputsFound();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TForm1::ReportAudioInputState()
+{
+    if (!audioInputsSearched_ || (AudioInputPort->IsOpen() && !AudioInputPort->Failed())) {
+        SetStatus(audioStatus_, {});
+        return;
+    }
+    QString why = QString::fromStdString(AudioInputPort->LastError());
+    if (why.isEmpty()) {
+        if (AudioInputs->DeviceCount() == 0)
+            why = QStringLiteral("no audio input was found");
+        else if (AudioInputs->DefaultDevice() < 0 && AudioInputPort->OpenDevice() < 0)
+            why = QStringLiteral("none is chosen, and the desktop has no default input");
+        else
+            why = QStringLiteral("none is chosen");
+    }
+    SetStatus(audioStatus_, QStringLiteral("No microphone: ") + WithFullStop(why) +
+                                QStringLiteral(" Choose an input under Setup > Microphone Setup."));
+}
+
 void TForm1::SetStatus(QString& part, const QString& text)
 {
     part = text;
     QStringList parts;
-    for (const QString* p : {&cellsStatus_, &midiStatus_})
+    for (const QString* p : {&cellsStatus_, &midiStatus_, &audioStatus_})
         if (!p->isEmpty())
             parts << *p;
     StatusLine->setText(parts.join(QLatin1Char('\n')));
@@ -497,6 +563,15 @@ void TForm1::MIDISetup2Click(QObject*)
     Form2->show();
     Form2->raise();
     Form2->activateWindow();
+}
+
+void TForm1::MicrophoneSetup1Click(QObject*)
+{
+    if (!MicForm)
+        return;
+    MicForm->show();
+    MicForm->raise();
+    MicForm->activateWindow();
 }
 
 void TForm1::AutoDrive1Click(QObject*)

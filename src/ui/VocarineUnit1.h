@@ -7,7 +7,9 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <thread>
 
+#include "audio/AudioInput.h"
 #include "core/TrainerState.h"
 #include "core/TrainerView.h"
 #include "midi/MaxMidi.h"
@@ -57,6 +59,18 @@ public:
     QMenu* Au1 = nullptr;
     QAction* AutoDrive1 = nullptr;
 
+    // The microphone: the audio inputs and the one port listening reads from.
+    // Both exist from the start, empty; the inputs are searched for, and the
+    // desktop's default one opened, on a thread of their own so that the
+    // window shows at once. AudioInputsFound() tells when they are in place.
+    std::unique_ptr<vocarine::AudioInputs> AudioInputs;
+    std::unique_ptr<vocarine::AudioInputPort> AudioInputPort;
+    QAction* MicrophoneSetup1 = nullptr;
+    bool AudioInputsSearched() const { return audioInputsSearched_; }
+    // Tells the user in the status line why there is no microphone (none
+    // found, none chosen, the open failed, the input stopped), or forgets it.
+    void ReportAudioInputState();
+
     // The trainer's state: note table, cell book, key, rotation, AutoDrive counters.
     vocarine::TrainerState State;
     std::array<QLabel*, 10> NoteLabels{};
@@ -100,6 +114,10 @@ public slots:
     void MIDISetup2Click(QObject* Sender);
     void AutoDrive1Click(QObject* Sender);
     void Timer1Timer(QObject* Sender);
+    void MicrophoneSetup1Click(QObject* Sender);
+
+signals:
+    void AudioInputsFound();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -114,8 +132,13 @@ private:
     void SetStatus(QString& part, const QString& text);
     QSize SmallestWholeSize() const;
 
+    void StartAudioInputSearch();
+
     QString cellsStatus_;  // why no cells were loaded at start-up
     QString midiStatus_;   // why the output is silent
+    QString audioStatus_;  // why nothing is heard
+    std::thread audioInputSearch_;
+    bool audioInputsSearched_ = false;
 };
 
 extern TForm1* Form1;

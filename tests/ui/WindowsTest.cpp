@@ -2,8 +2,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTest>
 #include <memory>
 
+#include "audio/WavFileDevice.h"
 #include "midi/MaxMidi.h"
 #include "ui/Application.h"
 #include "ui/OpenDialog.h"
@@ -18,12 +20,21 @@ void WindowsTest::SetUp()
     SetWarningBoxForTesting([this](const QString& text) { warnings_.push_back(text); });
     TOpenDialog::SetAnswerForTesting([](TOpenDialog&) { return false; });
     TForm1::SetStartupFallbackForTesting(QStringList{});
+    audioInputs_ = [] {
+        vocarine::AudioDeviceList devices;
+        devices.push_back(std::make_unique<vocarine::WavFileDevice>(
+            "Microphone", vocarine::WavAudio{48000, std::vector<float>(480, 0.0f)},
+            vocarine::WavFileDevice::Options{.isDefault = true, .loop = true}));
+        return devices;
+    };
+    vocarine::AudioInputs::SetDeviceProvider([this] { return audioInputs_(); });
 }
 
 void WindowsTest::TearDown()
 {
     DestroyWindows();
     vocarine::TMaxMidi::SetDeviceProvider({});
+    vocarine::AudioInputs::SetDeviceProvider({});
     SetErrorBoxForTesting({});
     SetWarningBoxForTesting({});
     TOpenDialog::SetAnswerForTesting({});
@@ -46,6 +57,7 @@ void WindowsTest::StartProgram(std::optional<std::string> startupCells, std::vec
         WriteFile("majortonic.txt", *startupCells);
     UseDevices(std::move(openable));
     CreateWindows();
+    ASSERT_TRUE(QTest::qWaitFor([] { return Form1 != nullptr && Form1->AudioInputsSearched(); }, 10000));
 }
 
 void WindowsTest::UseDevices(std::vector<bool> openable)

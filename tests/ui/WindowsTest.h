@@ -8,10 +8,12 @@
 #include <QTemporaryDir>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "audio/AudioInput.h"
 #include "core/Random.h"
 #include "midi/RecordingDevice.h"
 
@@ -25,6 +27,7 @@ protected:
 
     // Creates the windows as the program does. `startupCells`, when given, is
     // written to majortonic.txt first; `openable[i]` says whether device i opens.
+    // Returns once the audio inputs are in place (audioInputs_ gives them).
     void StartProgram(std::optional<std::string> startupCells, std::vector<bool> openable = {true});
 
     // Only puts the recording devices in place; StartProgram does this first.
@@ -35,6 +38,10 @@ protected:
     QTemporaryDir dir_;
     QString previousDir_;
     std::vector<vocarine::RecordingDevice*> devices_;  // owned by the MIDI layer
+
+    // The audio inputs the program finds at start-up; the system's are never
+    // asked. Unless a test says otherwise: one default input that hears silence.
+    std::function<vocarine::AudioDeviceList()> audioInputs_;
 
     // No modal box ever opens in a test: the texts of the error boxes and of
     // the warnings are kept here. File > Open answers Cancel unless a test
