@@ -478,12 +478,12 @@ void TForm1::ReportAudioInputState()
         if (AudioInputs->DeviceCount() == 0)
             why = QStringLiteral("no audio input was found");
         else if (AudioInputs->DefaultDevice() < 0 && AudioInputPort->OpenDevice() < 0)
-            why = QStringLiteral("none is chosen, and the desktop has no default input");
+            why = QStringLiteral("the desktop has no default input");
         else
             why = QStringLiteral("none is chosen");
     }
     SetStatus(audioStatus_, QStringLiteral("No microphone: ") + WithFullStop(why) +
-                                QStringLiteral(" Choose an input under Setup > Microphone Setup."));
+                                QStringLiteral(" Choose one under Setup > Microphone Setup."));
 }
 
 void TForm1::SetStatus(QString& part, const QString& text)

@@ -90,12 +90,16 @@ TEST_F(JackInputTest, APlayingClientIsListedByNameAfterTheServersOwnPorts)
 {
     JackAudioPlayer singer("take-player", Ramp(1024));
     ASSERT_TRUE(singer.Ok());
+    // The program's own clients play, but are not listened to.
+    JackAudioPlayer synthesizer("vocarine-synth", Ramp(16));
+    ASSERT_TRUE(synthesizer.Ok());
     const auto sources = ListJackSources();
     ASSERT_TRUE(sources.has_value());
     // The dummy driver's capture ports belong to "system".
     EXPECT_NE(std::find(sources->begin(), sources->end(), "system"), sources->end());
     EXPECT_NE(std::find(sources->begin(), sources->end(), singer.ClientName()), sources->end());
     EXPECT_EQ(std::count(sources->begin(), sources->end(), singer.ClientName()), 1);
+    EXPECT_EQ(std::find(sources->begin(), sources->end(), "vocarine-synth"), sources->end());
 
     AudioInputs inputs;  // the system's list: JACK comes last, by client name
     const int index = IndexOf(inputs, singer.ClientName());

@@ -177,7 +177,7 @@ TEST_F(MicSetupTest, AnInputThatCannotBeOpenedIsToldAndAWorkingOneAfterwardsOpen
     ClickEntry(2);
     EXPECT_FALSE(Port().IsOpen());
     EXPECT_FALSE(inputs_[0]->IsOpen());
-    EXPECT_EQ(Status(), "No microphone: Busy mic: the device is busy. Choose an input under Setup > Microphone Setup.");
+    EXPECT_EQ(Status(), "No microphone: Busy mic: the device is busy. Choose one under Setup > Microphone Setup.");
     EXPECT_EQ(MicForm->ListBox1->item(2)->toolTip(), "Busy mic: the device is busy");
 
     ClickEntry(1);
@@ -197,13 +197,13 @@ TEST_F(MicSetupTest, StartUpTellsWhyNoMicrophoneIsOpen)
         {"the default input fails", {{"Default mic", 0.0f, true, false}, {"Other"}},
          "No microphone: Default mic: the device is busy.", {"None", "Default mic", "Other"}},
         {"no default input", {{"JACK client"}},
-         "No microphone: none is chosen, and the desktop has no default input.", {"None", "JACK client"}},
+         "No microphone: the desktop has no default input.", {"None", "JACK client"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Start(c.inputs);
         EXPECT_FALSE(Port().IsOpen());
-        EXPECT_EQ(Status(), c.status + " Choose an input under Setup > Microphone Setup.");
+        EXPECT_EQ(Status(), c.status + " Choose one under Setup > Microphone Setup.");
         EXPECT_EQ(Entries(), c.entries);
         EXPECT_TRUE(errorBoxes_.empty());
         ShowSetup();
@@ -242,7 +242,7 @@ TEST_F(MicSetupTest, AnInputThatStopsIsToldInTheStatusLine)
     inputs_[0]->Fail();
     ASSERT_TRUE(QTest::qWaitFor([] { return !Status().isEmpty(); }, 5000));
     EXPECT_EQ(Status(),
-              "No microphone: USB microphone: the device stopped delivering sound. Choose an input under "
+              "No microphone: USB microphone: the device stopped delivering sound. Choose one under "
               "Setup > Microphone Setup.");
     // Choosing it again opens it afresh.
     ClickEntry(1);
