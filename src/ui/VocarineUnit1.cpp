@@ -461,6 +461,12 @@ void TForm1::StartAudioInputSearch()
                 AudioInputs = std::move(found->inputs);
                 audioInputsSearched_ = true;
                 ReportAudioInputState();
+                // An input that stops (unplugged, its server or program gone)
+                // is told within a tick, also while nobody listens.
+                connect(Timer1, &QTimer::timeout, this, [this] {
+                    if (AudioInputPort->Failed() && audioStatus_.isEmpty())
+                        ReportAudioInputState();
+                });
                 emit AudioInputsFound();
             },
             Qt::QueuedConnection);
