@@ -568,6 +568,10 @@ std::optional<std::vector<std::string>> ListJackSources()
             if (colon == nullptr)
                 continue;
             std::string name(*port, colon);
+            // Our own clients (the built-in synthesizer's among them) are no
+            // one singing: the program must not listen to itself.
+            if (name == JackClientName || name.rfind(std::string(JackClientName) + "-", 0) == 0)
+                continue;
             if (std::find(clients.begin(), clients.end(), name) == clients.end())
                 clients.push_back(std::move(name));
         }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "ui/AutoUnit3.h"
+#include "ui/MicUnit4.h"
 #include "ui/MidiUnit2.h"
 #include "ui/TonicUnit3.h"
 #include "ui/VocarineUnit1.h"
@@ -100,14 +101,18 @@ void CreateWindows()
     Form2 = new TForm2();
     AutoForm = new TAutoForm();
     TonicForm = new TTonicForm();
+    MicForm = new TMicForm();
     // Closing the main window ends the program even while a side window is open.
     Form2->setAttribute(Qt::WA_QuitOnClose, false);
     AutoForm->setAttribute(Qt::WA_QuitOnClose, false);
     TonicForm->setAttribute(Qt::WA_QuitOnClose, false);
+    MicForm->setAttribute(Qt::WA_QuitOnClose, false);
 }
 
 void DestroyWindows()
 {
+    delete MicForm;
+    MicForm = nullptr;
     delete TonicForm;
     TonicForm = nullptr;
     delete AutoForm;

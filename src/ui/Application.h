@@ -1,4 +1,4 @@
-// The application object: creates the four windows in order, runs the event
+// The application object: creates the windows in order, runs the event
 // loop, and shows any exception in the error box.
 #pragma once
 
@@ -34,11 +34,11 @@ void SetWarningBoxForTesting(std::function<void(const QString&)> show);
 // metric-compatible fonts of this system. Done once by TApplication.
 void InstallFontSubstitutes();
 
-// Creates Form1, Form2, AutoForm and TonicForm in that order. Throws what
-// their construction throws.
+// Creates Form1, Form2, AutoForm, TonicForm and MicForm in that order.
+// Throws what their construction throws.
 void CreateWindows();
 
-// Deletes the four windows in reverse order and clears the globals.
+// Deletes the windows in reverse order and clears the globals.
 void DestroyWindows();
 
 // Creates the windows and shows the main window. An exception on the way is

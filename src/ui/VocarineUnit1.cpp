@@ -28,6 +28,7 @@
 #include "ui/Application.h"
 #include "ui/Design.h"
 #include "ui/AutoUnit3.h"
+#include "ui/MicUnit4.h"
 #include "ui/MidiUnit2.h"
 #include "ui/OpenDialog.h"
 #include "ui/PitchTrace.h"
@@ -120,6 +121,9 @@ TForm1::TForm1(QWidget* owner)
     CreateControls();
     MaxMidi = std::make_unique<vocarine::TMaxMidi>();
     MaxMidiOut = std::make_unique<vocarine::TMaxMidiOut>(*MaxMidi);
+    AudioInputs = std::make_unique<vocarine::AudioInputs>(vocarine::AudioDeviceList{});
+    AudioInputPort = std::make_unique<vocarine::AudioInputPort>(*AudioInputs);
+    StartAudioInputSearch();
     CreateMenu();
     OpenDialog1 = new TOpenDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
@@ -148,6 +152,9 @@ TForm1::TForm1(QWidget* owner)
 
 TForm1::~TForm1()
 {
+    // The search hands its result to this window: it ends first.
+    if (audioInputSearch_.joinable())
+        audioInputSearch_.join();
     // Nothing reads the input once the window goes.
     if (ListenTimer)
         ListenTimer->stop();
@@ -298,6 +305,8 @@ void TForm1::CreateMenu()
     MIDISetup1->setObjectName(QStringLiteral("MIDISetup1"));
     MIDISetup2 = MIDISetup1->addAction(QStringLiteral("MIDI Setup"));
     MIDISetup2->setObjectName(QStringLiteral("MIDISetup2"));
+    MicrophoneSetup1 = MIDISetup1->addAction(QStringLiteral("Microphone Setup"));
+    MicrophoneSetup1->setObjectName(QStringLiteral("MicrophoneSetup1"));
 
     Au1 = MainMenu1->addMenu(QStringLiteral("AutoDrive"));
     Au1->setObjectName(QStringLiteral("Au1"));
@@ -306,6 +315,8 @@ void TForm1::CreateMenu()
 
     connect(OpenFile1, &QAction::triggered, this, Guarded([this] { OpenFile1Click(OpenFile1); }));
     connect(MIDISetup2, &QAction::triggered, this, Guarded([this] { MIDISetup2Click(MIDISetup2); }));
+    connect(MicrophoneSetup1, &QAction::triggered, this,
+            Guarded([this] { MicrophoneSetup1Click(MicrophoneSetup1); }));
     connect(AutoDrive1, &QAction::triggered, this, Guarded([this] { AutoDrive1Click(AutoDrive1); }));
 }
 
@@ -486,11 +497,72 @@ void TForm1::ReportMidiOpenFailure()
                                QStringLiteral(" Choose an output under Setup > MIDI Setup."));
 }
 
+void TForm1::StartAudioInputSearch()
+{
+    // Listing the inputs asks the sound servers, and opening one can take a
+    // server's round trip: neither may hold up the window's first showing.
+    // The port is opened where it is made, then both are handed over whole.
+    struct Found {
+        std::unique_ptr<vocarine::AudioInputs> inputs;
+        std::unique_ptr<vocarine::AudioInputPort> port;
+    };
+    audioInputSearch_ = std::thread([this] {
+        auto found = std::make_shared<Found>();
+        vocarine::AudioDeviceList devices;
+        try {
+            devices = vocarine::AudioInputs::FindDevices();
+        } catch (...) {
+            devices.clear();  // no input is found then, and the status line says so
+        }
+        found->inputs = std::make_unique<vocarine::AudioInputs>(std::move(devices));
+        found->port = std::make_unique<vocarine::AudioInputPort>(*found->inputs);
+        if (const int device = found->inputs->DefaultDevice(); device >= 0)
+            found->port->Open(device);
+        QMetaObject::invokeMethod(
+            this,
+            [this, found] {
+                AudioInputPort = std::move(found->port);
+                AudioInputs = std::move(found->inputs);
+                audioInputsSearched_ = true;
+                ReportAudioInputState();
+                // An input that stops (unplugged, its server or program gone)
+                // is told within a tick, also while nobody listens.
+                connect(Timer1, &QTimer::timeout, this, [this] {
+                    if (AudioInputPort->Failed() && audioStatus_.isEmpty())
+                        ReportAudioInputState();
+                });
+                emit AudioInputsFound();
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TForm1::ReportAudioInputState()
+{
+    if (!audioInputsSearched_ || (AudioInputPort->IsOpen() && !AudioInputPort->Failed())) {
+        SetStatus(audioStatus_, {});
+        UpdateSingButton();
+        return;
+    }
+    QString why = QString::fromStdString(AudioInputPort->LastError());
+    if (why.isEmpty()) {
+        if (AudioInputs->DeviceCount() == 0)
+            why = QStringLiteral("no audio input was found");
+        else if (AudioInputs->DefaultDevice() < 0 && AudioInputPort->OpenDevice() < 0)
+            why = QStringLiteral("the desktop has no default input");
+        else
+            why = QStringLiteral("none is chosen");
+    }
+    SetStatus(audioStatus_, QStringLiteral("No microphone: ") + WithFullStop(why) +
+                                QStringLiteral(" Choose one under Setup > Microphone Setup."));
+    UpdateSingButton();
+}
+
 void TForm1::SetStatus(QString& part, const QString& text)
 {
     part = text;
     QStringList parts;
-    for (const QString* p : {&cellsStatus_, &midiStatus_, &inputStatus_, &listenStatus_})
+    for (const QString* p : {&cellsStatus_, &midiStatus_, &audioStatus_, &listenStatus_})
         if (!p->isEmpty())
             parts << *p;
     StatusLine->setText(parts.join(QLatin1Char('\n')));
@@ -576,6 +648,15 @@ void TForm1::MIDISetup2Click(QObject*)
     Form2->activateWindow();
 }
 
+void TForm1::MicrophoneSetup1Click(QObject*)
+{
+    if (!MicForm)
+        return;
+    MicForm->show();
+    MicForm->raise();
+    MicForm->activateWindow();
+}
+
 void TForm1::AutoDrive1Click(QObject*)
 {
     if (!AutoForm)
@@ -589,10 +670,6 @@ void TForm1::AutoDrive1Click(QObject*)
 
 void TForm1::Timer1Timer(QObject*)
 {
-    // An input that stopped delivering is told about even when nobody sings.
-    if (AudioInputPort && AudioInputPort->IsOpen() && AudioInputPort->Failed() && !take_ &&
-        SingButton->isEnabled())
-        AudioInputChanged();
     if (!AutoForm)
         return;
     inAutoDriveTick_ = true;
@@ -627,31 +704,14 @@ void TForm1::CreateListening()
     ListenTimer->setInterval(ListenIntervalMs);
     connect(ListenTimer, &QTimer::timeout, this, Guarded([this] { ListenTimerTimer(ListenTimer); }));
 
-    AudioInputs = std::make_unique<vocarine::AudioInputs>();
-    AudioInputPort = std::make_unique<vocarine::AudioInputPort>(*AudioInputs);
-    // The desktop's default input when there is one, else the first input.
-    int first = -1;
-    for (int i = 0; i < AudioInputs->DeviceCount(); ++i) {
-        if (AudioInputs->Device(i)->IsDefaultInput()) {
-            first = i;
-            break;
-        }
-    }
-    if (first < 0 && AudioInputs->DeviceCount() > 0)
-        first = 0;
-    if (first >= 0)
-        AudioInputPort->Open(first);
-    AudioInputChanged();
+    // Sing is ready once the inputs are found and one is open.
+    connect(this, &TForm1::AudioInputsFound, this, [this] { UpdateSingButton(); });
+    UpdateSingButton();
 }
 
 bool TForm1::AnyOctave() const
 {
-    return anyOctave_;
-}
-
-void TForm1::SetAnyOctave(bool on)
-{
-    anyOctave_ = on;
+    return !MicForm || MicForm->AnyOctave();
 }
 
 void TForm1::SetTakeLimitsForTesting(std::optional<vocarine::TakeLimits> limits)
@@ -670,25 +730,10 @@ void TForm1::UpdateSingButton()
     SingButton->setText(QStringLiteral("Sing"));
     const bool ready = AudioInputPort && AudioInputPort->IsOpen() && !AudioInputPort->Failed();
     SingButton->setEnabled(ready);
-    SingButton->setToolTip(ready ? QStringLiteral("Sing the cell; the trainer listens and grades every note")
-                                 : inputStatus_);
-}
-
-void TForm1::AudioInputChanged()
-{
-    if (AudioInputPort && AudioInputPort->IsOpen() && !AudioInputPort->Failed()) {
-        SetStatus(inputStatus_, {});
-    } else {
-        QString why;
-        if (AudioInputPort)
-            why = QString::fromStdString(AudioInputPort->LastError());
-        if (why.isEmpty())
-            why = AudioInputs && AudioInputs->DeviceCount() > 0 ? QStringLiteral("no input is chosen")
-                                                                : QStringLiteral("this computer has no audio input");
-        SetStatus(inputStatus_, QStringLiteral("Cannot listen: ") + WithFullStop(why) +
-                                    QStringLiteral(" Choose an input under Setup > Microphone Setup."));
-    }
-    UpdateSingButton();
+    QString why = audioStatus_;
+    if (why.isEmpty())
+        why = QStringLiteral("The audio inputs are still being looked for.");
+    SingButton->setToolTip(ready ? QStringLiteral("Sing the cell; the trainer listens and grades every note") : why);
 }
 
 void TForm1::KeyChanged()
@@ -709,7 +754,7 @@ void TForm1::StartTake(bool byAutoDrive)
 {
     EndTake(TakeOutcome::Cancelled);
     if (!AudioInputPort || !AudioInputPort->IsOpen() || AudioInputPort->Failed()) {
-        AudioInputChanged();
+        ReportAudioInputState();
         return;
     }
     ClearGrade();
@@ -844,7 +889,7 @@ void TForm1::EndTake(TakeOutcome outcome)
         if (why.isEmpty())
             why = QStringLiteral("the input stopped delivering sound");
         SetStatus(listenStatus_, QStringLiteral("Listening stopped: ") + WithFullStop(why));
-        AudioInputChanged();
+        ReportAudioInputState();
         return;
     }
     case TakeOutcome::Graded:

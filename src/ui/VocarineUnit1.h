@@ -8,6 +8,7 @@
 #include <array>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "audio/AudioInput.h"
@@ -67,6 +68,18 @@ public:
     QMenu* Au1 = nullptr;
     QAction* AutoDrive1 = nullptr;
 
+    // The microphone: the audio inputs and the one port listening reads from.
+    // Both exist from the start, empty; the inputs are searched for, and the
+    // desktop's default one opened, on a thread of their own so that the
+    // window shows at once. AudioInputsFound() tells when they are in place.
+    std::unique_ptr<vocarine::AudioInputs> AudioInputs;
+    std::unique_ptr<vocarine::AudioInputPort> AudioInputPort;
+    QAction* MicrophoneSetup1 = nullptr;
+    bool AudioInputsSearched() const { return audioInputsSearched_; }
+    // Tells the user in the status line why there is no microphone (none
+    // found, none chosen, the open failed, the input stopped), or forgets it.
+    void ReportAudioInputState();
+
     // The trainer's state: note table, cell book, key, rotation, AutoDrive counters.
     vocarine::TrainerState State;
     std::array<QLabel*, 10> NoteLabels{};
@@ -100,13 +113,9 @@ public:
     QLabel* GradeLine = nullptr;
     QTimer* ListenTimer = nullptr;
 
-    // The audio inputs and the one listening reads from.
-    std::unique_ptr<vocarine::AudioInputs> AudioInputs;
-    std::unique_ptr<vocarine::AudioInputPort> AudioInputPort;
-
-    // Whether a sung note an octave or two from the written one counts.
+    // Whether a sung note an octave or two from the written one counts
+    // (the Microphone Setup window's "Any octave").
     bool AnyOctave() const;
-    void SetAnyOctave(bool on);
 
     bool IsListening() const { return take_.has_value(); }
     // The grade on show and the cell it belongs to.
@@ -115,8 +124,6 @@ public:
     std::optional<vocarine::Verdict> LabelVerdict(int note) const;
     static QColor VerdictColour(vocarine::Verdict verdict);
 
-    // The input was opened, closed or switched: Sing and the status line follow.
-    void AudioInputChanged();
     // The key changed: a grade in the old key no longer holds.
     void KeyChanged();
 
@@ -146,6 +153,10 @@ public slots:
     void Timer1Timer(QObject* Sender);
     void SingButtonClick(QObject* Sender);
     void ListenTimerTimer(QObject* Sender);
+    void MicrophoneSetup1Click(QObject* Sender);
+
+signals:
+    void AudioInputsFound();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -192,11 +203,14 @@ private:
     std::optional<int32_t> shownCell_;  // the cell the labels show
     std::optional<int32_t> gradedCell_;
     vocarine::CellGrade grade_;
-    bool anyOctave_ = true;
+
+    void StartAudioInputSearch();
 
     QString cellsStatus_;  // why no cells were loaded at start-up
     QString midiStatus_;   // why the output is silent
-    QString inputStatus_;  // why Sing is not available
+    QString audioStatus_;  // why nothing is heard
+    std::thread audioInputSearch_;
+    bool audioInputsSearched_ = false;
     QString listenStatus_; // what went wrong with the last take
 };
 

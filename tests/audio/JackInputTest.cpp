@@ -90,12 +90,16 @@ TEST_F(JackInputTest, APlayingClientIsListedByNameAfterTheServersOwnPorts)
 {
     JackAudioPlayer singer("take-player", Ramp(1024));
     ASSERT_TRUE(singer.Ok());
+    // The program's own clients play, but are not listened to.
+    JackAudioPlayer synthesizer("vocarine-synth", Ramp(16));
+    ASSERT_TRUE(synthesizer.Ok());
     const auto sources = ListJackSources();
     ASSERT_TRUE(sources.has_value());
     // The dummy driver's capture ports belong to "system".
     EXPECT_NE(std::find(sources->begin(), sources->end(), "system"), sources->end());
     EXPECT_NE(std::find(sources->begin(), sources->end(), singer.ClientName()), sources->end());
     EXPECT_EQ(std::count(sources->begin(), sources->end(), singer.ClientName()), 1);
+    EXPECT_EQ(std::find(sources->begin(), sources->end(), "vocarine-synth"), sources->end());
 
     AudioInputs inputs;  // the system's list: JACK comes last, by client name
     const int index = IndexOf(inputs, singer.ClientName());
@@ -129,14 +133,29 @@ TEST_F(JackInputTest, OpeningConnectsTheClientAndItsSamplesArriveAsPlayed)
     jack_port_t* ours = jack_port_by_name(look, "vocarine:in_1");
     ASSERT_NE(ours, nullptr);
     EXPECT_TRUE(jack_port_connected_to(ours, (singer.ClientName() + ":out_1").c_str()));
+    const std::size_t cycle = jack_get_buffer_size(look);
     jack_client_close(look);
 
-    // Sample for sample, the looped take goes round and round.
+    // Sample for sample, the looped take goes round and round. A loaded
+    // machine may make the server skip a late client for a cycle: the take
+    // may jump then, but only from one whole cycle to the next.
     const std::vector<float> got = ReadSound(port, 8000);
     ASSERT_GE(got.size(), 8000u);
-    const auto start = static_cast<std::size_t>(std::lround(got[0] * 1024.0f)) - 1;
-    for (std::size_t i = 0; i < got.size(); ++i)
-        ASSERT_FLOAT_EQ(got[i], take[(start + i) % take.size()]) << "sample " << i;
+    std::size_t jumps = 0;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        const float position = got[i] * 1024.0f;
+        ASSERT_EQ(position, std::round(position)) << "sample " << i << " is not one of the take";
+        ASSERT_GE(position, 1.0f);
+        ASSERT_LE(position, static_cast<float>(take.size()));
+        if (i == 0)
+            continue;
+        const auto expected = static_cast<std::size_t>(std::lround(got[i - 1] * 1024.0f)) % take.size();
+        if (got[i] != take[expected]) {
+            ++jumps;
+            EXPECT_EQ(i % cycle, 0u) << "sample " << i << " jumps within a cycle";
+        }
+    }
+    EXPECT_LT(jumps, got.size() / cycle / 4);
     EXPECT_NEAR(port.TakePeak(), take.back(), 1e-4);
     EXPECT_FALSE(port.Failed());
 }

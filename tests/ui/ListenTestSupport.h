@@ -39,6 +39,7 @@ public:
     uint32_t SampleRate() const override { return rate_; }
     bool Failed() const override { return failed_; }
     std::string LastError() const override { return failed_ ? "the device was unplugged" : ""; }
+    bool IsDefaultInput() const override { return true; }
 
     // Pushes what fits into the ring; returns how many samples went in.
     std::size_t Push(const float* samples, std::size_t count);

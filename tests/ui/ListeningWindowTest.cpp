@@ -3,6 +3,7 @@
 // faults of the input, and listening inside the AutoDrive. Takes go through
 // the real input port, pitch tracker and grading.
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -23,6 +24,7 @@
 #include "audio/WavFileDevice.h"
 #include "core/Listening.h"
 #include "ui/AutoUnit3.h"
+#include "ui/MicUnit4.h"
 #include "ui/OpenDialog.h"
 #include "ui/PitchTrace.h"
 #include "ui/RadioGroup.h"
@@ -262,7 +264,7 @@ TEST_P(TraceTest, StandsAtTheHeightOfTheLabelOfThePitch)
     const TraceCase& c = GetParam();
     StartWithPushInput();
     Form1->State.KeyOffset = c.keyOffset;
-    Form1->SetAnyOctave(c.anyOctave);
+    MicForm->CheckBox1->setChecked(c.anyOctave);
     QTest::mouseClick(Form1->DisplayButton, Qt::LeftButton);
     QTest::mouseClick(Form1->SingButton, Qt::LeftButton);
     Sing(*input_, RenderTake({{0.0, 0.2}, {c.sungMidi, 0.5}}));
@@ -473,7 +475,7 @@ TEST_F(ListeningTest, AnInputThatFailsWhileListeningStopsItAndIsNamed)
 
     // Opened again, it listens again and the complaint goes.
     ASSERT_TRUE(Form1->AudioInputPort->Open(0));
-    Form1->AudioInputChanged();
+    Form1->ReportAudioInputState();
     EXPECT_TRUE(Form1->SingButton->isEnabled());
     QTest::mouseClick(Form1->SingButton, Qt::LeftButton);
     EXPECT_FALSE(Form1->StatusText().contains("Test microphone")) << Form1->StatusText().toStdString();

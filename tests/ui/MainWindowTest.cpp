@@ -235,10 +235,11 @@ TEST_F(MainWindowTest, ControlsStandWhereTheyAreDesigned)
         menus << action->text();
     EXPECT_EQ(menus, QStringList({"File", "Setup", "AutoDrive"}));
     EXPECT_EQ(Form1->File1->actions(), QList<QAction*>{Form1->OpenFile1});
-    EXPECT_EQ(Form1->MIDISetup1->actions(), QList<QAction*>{Form1->MIDISetup2});
+    EXPECT_EQ(Form1->MIDISetup1->actions(), (QList<QAction*>{Form1->MIDISetup2, Form1->MicrophoneSetup1}));
     EXPECT_EQ(Form1->Au1->actions(), QList<QAction*>{Form1->AutoDrive1});
     EXPECT_EQ(Form1->OpenFile1->text(), "Open");
     EXPECT_EQ(Form1->MIDISetup2->text(), "MIDI Setup");
+    EXPECT_EQ(Form1->MicrophoneSetup1->text(), "Microphone Setup");
     EXPECT_EQ(Form1->AutoDrive1->text(), "AutoDrive");
 
     // Shown, the client area under the menu bar holds every control whole.

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTest>
 #include <memory>
 
 #include "audio/WavFileDevice.h"
@@ -19,13 +20,14 @@ void WindowsTest::SetUp()
     SetWarningBoxForTesting([this](const QString& text) { warnings_.push_back(text); });
     TOpenDialog::SetAnswerForTesting([](TOpenDialog&) { return false; });
     TForm1::SetStartupFallbackForTesting(QStringList{});
-    UseInputs([] {
-        vocarine::AudioDeviceList inputs;
-        vocarine::WavAudio silence{44100, std::vector<float>(4410, 0.0f)};
-        inputs.push_back(std::make_unique<vocarine::WavFileDevice>(
-            "Silent input", std::move(silence), vocarine::WavFileDevice::Options{true, true, true}));
-        return inputs;
-    });
+    audioInputs_ = [] {
+        vocarine::AudioDeviceList devices;
+        devices.push_back(std::make_unique<vocarine::WavFileDevice>(
+            "Microphone", vocarine::WavAudio{48000, std::vector<float>(480, 0.0f)},
+            vocarine::WavFileDevice::Options{.isDefault = true, .loop = true}));
+        return devices;
+    };
+    vocarine::AudioInputs::SetDeviceProvider([this] { return audioInputs_(); });
 }
 
 void WindowsTest::TearDown()
@@ -55,6 +57,7 @@ void WindowsTest::StartProgram(std::optional<std::string> startupCells, std::vec
         WriteFile("majortonic.txt", *startupCells);
     UseDevices(std::move(openable));
     CreateWindows();
+    ASSERT_TRUE(QTest::qWaitFor([] { return Form1 != nullptr && Form1->AudioInputsSearched(); }, 10000));
 }
 
 void WindowsTest::UseDevices(std::vector<bool> openable)
@@ -75,5 +78,5 @@ void WindowsTest::UseDevices(std::vector<bool> openable)
 
 void WindowsTest::UseInputs(vocarine::AudioInputs::DeviceProvider provider)
 {
-    vocarine::AudioInputs::SetDeviceProvider(std::move(provider));
+    audioInputs_ = std::move(provider);
 }
