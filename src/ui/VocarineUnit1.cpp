@@ -25,6 +25,7 @@
 #include "ui/Application.h"
 #include "ui/Design.h"
 #include "ui/AutoUnit3.h"
+#include "ui/LiveWait.h"
 #include "ui/MidiUnit2.h"
 #include "ui/OpenDialog.h"
 #include "ui/Playback.h"
@@ -112,6 +113,7 @@ TForm1::TForm1(QWidget* owner)
     Timer1->setObjectName(QStringLiteral("Timer1"));
     connect(Timer1, &QTimer::timeout, this, Guarded([this] { Timer1Timer(Timer1); }));
     Timer1->start(1000);
+    liveWait_ = new LiveWait(this, Timer1);
 
     BuildNoteTable();
     CreateNoteLabels();
@@ -238,6 +240,8 @@ void TForm1::CreateControls()
     // The status line shows only while something is wrong.
     StatusLine = new QLabel(this);
     StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    // It quotes words from cell files and names from other programs.
+    StatusLine->setTextFormat(Qt::PlainText);
     // A long message must not hold the window wider than the screen.
     StatusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(StatusLine, 1);
@@ -299,8 +303,9 @@ void TForm1::CreateNoteLabels()
 
 void TForm1::ShowCell(int32_t cell)
 {
+    // A place past the book may hold a cell of an earlier book: it is not shown.
     int n = 0;
-    if (cell >= 0 && cell < vocarine::MaxCells)
+    if (vocarine::IsInBook(State, cell))
         n = std::clamp<int>(State.Cells[cell].count, 0, vocarine::MaxNotes);
     // Read afresh: the panel's place decides where the pitches stand.
     const int bottom = Shape2->y() + Shape2->height();
@@ -428,7 +433,7 @@ void TForm1::SetStatus(QString& part, const QString& text)
         if (!p->isEmpty())
             parts << *p;
     StatusLine->setText(parts.join(QLatin1Char('\n')));
-    StatusLine->setToolTip(StatusLine->text());
+    StatusLine->setToolTip(PlainToolTip(StatusLine->text()));
     statusBar()->setVisible(!parts.isEmpty());
     // The status line takes its room from the window, never from the controls.
     if (isVisible())
@@ -447,8 +452,12 @@ void TForm1::DisplayButtonClick(QObject*)
 
 void TForm1::PlayButtonClick(QObject*)
 {
-    // Holds the window for the whole cell; ticks that fall due meanwhile are dropped.
-    PlayCellNotes(*MaxMidiOut, State, [this] { return 2000 - TrackBar1->value(); });
+    // The window stays alive while the cell plays, but what the user does
+    // meanwhile waits until it has played, and ticks that fall due meanwhile
+    // are not made up.
+    LiveWait::Playing playing(*liveWait_);
+    PlayCellNotes(*MaxMidiOut, State, [this] { return 2000 - TrackBar1->value(); },
+                  [this](vocarine::SteadyClock::time_point deadline) { return liveWait_->WaitUntil(deadline); });
 }
 
 void TForm1::TonicButtonClick(QObject*)

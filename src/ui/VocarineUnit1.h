@@ -22,6 +22,7 @@ class QSlider;
 class QTimer;
 class TShape;
 class TOpenDialog;
+class LiveWait;
 
 class TForm1 : public QMainWindow, public vocarine::TrainerView {
     Q_OBJECT
@@ -114,6 +115,7 @@ private:
     void SetStatus(QString& part, const QString& text);
     QSize SmallestWholeSize() const;
 
+    LiveWait* liveWait_ = nullptr;  // keeps the window alive while a cell plays
     QString cellsStatus_;  // why no cells were loaded at start-up
     QString midiStatus_;   // why the output is silent
 };
