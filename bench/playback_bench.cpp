@@ -1,9 +1,12 @@
 // How exactly and how cheaply a cell is played.
 //
 // Plays a ten-note cell at W = 800, 100 and 0 ms through PlayCellNotes into a
-// recording device behind the output port, and the same through a plain busy
-// wait on a whole-millisecond clock (the clock is read until W milliseconds
-// have passed), in the same run. For each W: the error of every note's length
+// recording device behind the output port, three ways in the same run: with
+// the window alive between the notes (the live wait the main window uses:
+// the event loop runs until shortly before each note ends), holding the
+// thread as before (a sleep, then polling the clock for the last stretch),
+// and through a plain busy wait on a whole-millisecond clock (the clock is
+// read until W milliseconds have passed). For each W: the error of every note's length
 // (note-on to its note-off) against W, as median, 99th percentile and maximum
 // of its size in microseconds, and the process's CPU time over the wall time.
 //
@@ -40,7 +43,12 @@
 #include "core/TrainerState.h"
 #include "midi/MaxMidi.h"
 #include "midi/RecordingDevice.h"
+#include "ui/LiveWait.h"
 #include "ui/Playback.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
 
 namespace {
 
@@ -111,9 +119,20 @@ void PlayWithMillisecondBusyWait(TMaxMidiOut& out, const TrainerState& state, in
     out.PutMidiOut(&last);
 }
 
-void PlayWithPlayCellNotes(TMaxMidiOut& out, const TrainerState& state, int w)
+// Before: the thread is held for the whole cell.
+void PlayHoldingTheThread(TMaxMidiOut& out, const TrainerState& state, int w)
 {
     PlayCellNotes(out, state, [w] { return w; });
+}
+
+// After: the window's event loop runs between the notes.
+LiveWait* live = nullptr;
+
+void PlayWithTheWindowAlive(TMaxMidiOut& out, const TrainerState& state, int w)
+{
+    LiveWait::Playing playing(*live);
+    PlayCellNotes(out, state, [w] { return w; },
+                  [](SteadyClock::time_point deadline) { return live->WaitUntil(deadline); });
 }
 
 // Note lengths from a list of (status, time in microseconds) in the order sent.
@@ -266,7 +285,7 @@ private:
     jack_ringbuffer_t* ring_ = nullptr;
 };
 
-int RunThroughJack(const std::vector<std::pair<int, int>>& plan)
+int RunThroughJack(const std::vector<std::pair<int, int>>& plan, const std::vector<std::pair<const char*, PlayFunction>>& ways)
 {
     PrivateJackServer server(VOCARINE_JACK_SCRIPT);
     if (!server.Running()) {
@@ -295,13 +314,14 @@ int RunThroughJack(const std::vector<std::pair<int, int>>& plan)
                 server.Name().c_str(), server.StartedHere() ? ", started for this run" : "", receiver.Rate(),
                 receiver.Period(), receiver.Period() / receiver.Rate() * 1e6);
     const TrainerState state = TenNoteCell();
-    for (const auto& [w, cells] : plan) {
+    for (const auto& [w, cells] : plan)
+    for (const auto& [how, play] : ways) {
         Figures figures;
         const double stolen0 = StolenSeconds();
         const double cpu0 = CpuSeconds();
         const auto wall0 = std::chrono::steady_clock::now();
         for (int c = 0; c < cells; ++c)
-            PlayCellNotes(out, state, [w = w] { return w; });
+            play(out, state, w);
         figures.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
         figures.cpuSeconds = CpuSeconds() - cpu0;
         figures.stolenSeconds = StolenSeconds() - stolen0;
@@ -310,7 +330,7 @@ int RunThroughJack(const std::vector<std::pair<int, int>>& plan)
         for (const auto& [status, frame] : arrived)
             messages.emplace_back(status, double(int32_t(frame - arrived.front().second)) / receiver.Rate() * 1e6);
         figures.errorsUs = LengthErrors(messages, w);
-        PrintRow("PlayCellNotes via JACK", w, figures);
+        PrintRow(how, w, figures);
         if (arrived.size() != std::size_t(cells) * 19)
             std::printf("    %zu of %d messages arrived\n", arrived.size(), cells * 19);
         out.ResetMidiOut();
@@ -340,16 +360,29 @@ void PrintWakeUpLatency()
 int main(int argc, char** argv)
 {
     const bool withJack = !(argc > 1 && std::strcmp(argv[1], "--no-jack") == 0);
+    // The live wait serves a window's event loop: a window, with a one-second
+    // timer like the main window's, on the offscreen platform.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    QWidget window;
+    QTimer tick;
+    tick.start(1000);
+    LiveWait liveWait(&window, &tick);
+    live = &liveWait;
+    const std::vector<std::pair<const char*, PlayFunction>> ways = {
+        {"window alive (after)", PlayWithTheWindowAlive},
+        {"thread held (before)", PlayHoldingTheThread},
+        {"busy wait, whole ms", PlayWithMillisecondBusyWait},
+    };
     // (W, cells): about 36 s of notes for each long W, many cells at W = 0.
     const std::vector<std::pair<int, int>> plan = {{800, 5}, {100, 40}, {0, 200}};
 
     PrintWakeUpLatency();
     std::printf("A ten-note cell into a recording device behind the output port\n");
-    for (const auto& [w, cells] : plan) {
-        PrintRow("PlayCellNotes", w, PlayIntoRecorder(PlayWithPlayCellNotes, w, cells));
-        PrintRow("busy wait, whole ms", w, PlayIntoRecorder(PlayWithMillisecondBusyWait, w, cells));
-    }
+    for (const auto& [w, cells] : plan)
+        for (const auto& [how, play] : ways)
+            PrintRow(how, w, PlayIntoRecorder(play, w, cells));
     if (!withJack)
         return 0;
-    return RunThroughJack({{800, 2}, {100, 10}, {0, 20}});
+    return RunThroughJack({{800, 2}, {100, 10}, {0, 20}}, {ways[0], ways[1]});
 }

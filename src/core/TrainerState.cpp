@@ -35,9 +35,15 @@ void ApplyBook(TrainerState& state, const ParsedBook& book)
     }
 }
 
+bool IsInBook(const TrainerState& state, int32_t cell)
+{
+    return cell >= 0 && cell < state.CellCount && cell < MaxCells;
+}
+
 std::string CellCounterText(const TrainerState& state)
 {
-    return "cell " + std::to_string(state.CurrentCell + 1) + " of " + std::to_string(state.CellCount);
+    const int32_t shown = IsInBook(state, state.CurrentCell) ? state.CurrentCell + 1 : 0;
+    return "cell " + std::to_string(shown) + " of " + std::to_string(state.CellCount);
 }
 
 }  // namespace vocarine

@@ -34,7 +34,12 @@ std::optional<CellFileError> LoadCellFile(TrainerState& state, const std::string
 // Writes a parsed book into the state as a load does.
 void ApplyBook(TrainerState& state, const ParsedBook& book);
 
-// "cell %d of %d" with CurrentCell + 1 and CellCount.
+// Whether `cell` is one of the loaded cells. Places past the book may still
+// hold cells of an earlier, larger one: those are neither shown nor played.
+bool IsInBook(const TrainerState& state, int32_t cell);
+
+// "cell %d of %d" with CurrentCell + 1 and CellCount; with no cells loaded
+// it names no cell: "cell 0 of 0".
 std::string CellCounterText(const TrainerState& state);
 
 }  // namespace vocarine

@@ -34,14 +34,26 @@ public:
 
     bool Ok() const { return client_ != nullptr; }
     // Returns once `cycles` whole cycles have begun after the call, or when
-    // the time is up (a stalled server must not hang the program).
+    // the time is up (a stalled server must not hang the program). Without
+    // its client (not Ok) it waits as long by the clock, taking the server's
+    // period when it can learn it, and a long period when it cannot.
     bool WaitCycles(int cycles, std::chrono::milliseconds timeout) const;
+
+    // The length of one cycle that a wait by the clock takes.
+    std::chrono::microseconds Period() const { return period_; }
+
+    // Tests: while true, no counter opens its client.
+    static void RefuseClientForTesting(bool refuse);
+
+    // A period as long as JACK servers commonly run (2048 frames at 44.1 kHz).
+    static constexpr std::chrono::microseconds LongPeriod{46440};
 
 private:
     static int Process(uint32_t frames, void* self);
 
     ::_jack_client* client_ = nullptr;
     std::atomic<uint64_t> count_{0};
+    std::chrono::microseconds period_{LongPeriod};
 };
 
 // Whether the ALSA sequencer can be opened for output.

@@ -2,8 +2,12 @@
 
 #include <QFont>
 #include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "ui/AutoUnit3.h"
 #include "ui/MicUnit4.h"
@@ -25,7 +29,50 @@ std::function<void(const QString&)>& WarningBoxHook()
     return hook;
 }
 
+// Qt's messages while the application object is made, kept in case it fails.
+std::vector<QString>& StartupMessages()
+{
+    static std::vector<QString> messages;
+    return messages;
+}
+
+bool& StartingUp()
+{
+    static bool starting = true;
+    return starting;
+}
+
 }  // namespace
+
+void InstallQuietMessages()
+{
+    // The terminal stays quiet for Qt's chatter, but when Qt gives up the user
+    // reads why: a fatal or critical message goes to standard error, after
+    // what Qt said while it was starting (the display it could not open).
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type != QtCriticalMsg && type != QtFatalMsg) {
+            if (StartingUp() && StartupMessages().size() < 20)
+                StartupMessages().push_back(message);
+            return;
+        }
+        const std::string program = QCoreApplication::applicationName().isEmpty()
+            ? std::string("vocarine")
+            : QCoreApplication::applicationName().toStdString();
+        for (const QString& said : StartupMessages())
+            std::fprintf(stderr, "%s: %s\n", program.c_str(), said.toLocal8Bit().constData());
+        StartupMessages().clear();
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), message.toLocal8Bit().constData());
+        std::fflush(stderr);
+        if (type == QtFatalMsg)
+            std::_Exit(EXIT_FAILURE);  // instead of an abort with no word
+    });
+}
+
+void StartupMessagesDone()
+{
+    StartingUp() = false;
+    StartupMessages().clear();
+}
 
 TApplication::TApplication(int& argc, char** argv)
     : QApplication(argc, argv)
@@ -62,6 +109,7 @@ void ShowErrorBox(const QString& message)
     }
     // The caption is the application's name, which Qt takes from the executable.
     QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), text, QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);  // messages may quote files and other programs
     box.exec();
 }
 
@@ -76,7 +124,9 @@ void ShowWarningBox(QWidget* parent, const QString& title, const QString& text)
         WarningBoxHook()(text);
         return;
     }
-    QMessageBox::warning(parent, title, text);
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);  // the refusal quotes the cell file's own words
+    box.exec();
 }
 
 void SetWarningBoxForTesting(std::function<void(const QString&)> show)
@@ -143,9 +193,9 @@ bool StartVocarine()
 
 int RunVocarine(int argc, char** argv)
 {
-    // The program writes nothing on the terminal, and neither does Qt for it.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    InstallQuietMessages();
     TApplication app(argc, argv);
+    StartupMessagesDone();
     if (!StartVocarine())
         return 0;
     app.exec();

@@ -46,5 +46,11 @@ void DestroyWindows();
 // is false (the event loop must not run then).
 bool StartVocarine();
 
+// Keeps Qt's chatter off the terminal; fatal and critical messages reach
+// standard error, and a fatal one ends the program with a failure status.
+void InstallQuietMessages();
+// Start-up is over: what Qt said while starting need not be told any more.
+void StartupMessagesDone();
+
 // The program entry: returns 0, also after a failed start-up.
 int RunVocarine(int argc, char** argv);

@@ -1,5 +1,6 @@
 #include "ui/Design.h"
 
+#include <QTextDocument>
 #include <QWidget>
 #include <algorithm>
 
@@ -17,4 +18,11 @@ QSize ClientSizeFor(const QWidget* window, QSize outer)
 {
     const QSize frame = window->frameGeometry().size() - window->geometry().size();
     return {std::max(1, outer.width() - frame.width()), std::max(1, outer.height() - frame.height())};
+}
+
+QString PlainToolTip(const QString& text)
+{
+    if (text.isEmpty())
+        return text;  // no tooltip at all
+    return Qt::convertFromPlainText(text, Qt::WhiteSpaceNormal);
 }

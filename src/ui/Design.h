@@ -5,6 +5,7 @@
 
 #include <QFont>
 #include <QSize>
+#include <QString>
 
 class QWidget;
 
@@ -22,3 +23,8 @@ constexpr int DesignPixels(int points)
 // window manager that adds the frame late the first showing can come out
 // larger by the frame; later showings fit exactly.
 QSize ClientSizeFor(const QWidget* window, QSize outer);
+
+// A tooltip that shows `text` as it stands. Qt guesses whether a tooltip is
+// rich text, so words from a cell file or a name chosen by another program
+// could show as markup: the text is escaped into rich text of its own.
+QString PlainToolTip(const QString& text);

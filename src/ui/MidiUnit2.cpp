@@ -85,7 +85,7 @@ void TForm2::ListBox1Click(QObject*)
         }
         const bool opened = out.OpenMidiOut(static_cast<uint16_t>(i), vocarine::OpenFlags) > 32;
         // The entry that could not be opened says why when the mouse rests on it.
-        item->setToolTip(opened ? QString() : QString::fromStdString(out.LastOpenError()));
+        item->setToolTip(opened ? QString() : PlainToolTip(QString::fromStdString(out.LastOpenError())));
         // The main window's status line tells of a failed open, and forgets it
         // once a device opens.
         Form1->ReportMidiOpenFailure();

@@ -8,9 +8,11 @@
 
 using namespace vocarine;
 
-void PlayCellNotes(TMaxMidiOut& out, const TrainerState& state, const std::function<int()>& noteLength)
+void PlayCellNotes(TMaxMidiOut& out, const TrainerState& state, const std::function<int()>& noteLength,
+                   const NoteWait& wait)
 {
-    if (state.CurrentCell < 0 || state.CurrentCell >= MaxCells)
+    // A place past the book may hold a cell of an earlier book: it is not played.
+    if (!IsInBook(state, state.CurrentCell))
         return;
     const Cell& cell = state.Cells[state.CurrentCell];
     const int n = std::clamp<int>(cell.count, 0, MaxNotes);
@@ -25,9 +27,16 @@ void PlayCellNotes(TMaxMidiOut& out, const TrainerState& state, const std::funct
         // note-off can never come sooner than W after it.
         const auto noteOnSent = SteadyClock::now();
         const int w = std::max(0, noteLength());
-        WaitUntil(noteOnSent + std::chrono::milliseconds(w));
+        const auto noteEnds = noteOnSent + std::chrono::milliseconds(w);
+        bool goOn = true;
+        if (wait)
+            goOn = wait(noteEnds);
+        else
+            WaitUntil(noteEnds);
         event.status = NoteOffStatus;
         out.PutMidiOut(&event);
+        if (!goOn)
+            return;
     }
 
     // The last note is left sounding.

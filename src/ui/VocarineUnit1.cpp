@@ -29,6 +29,7 @@
 #include "ui/Design.h"
 #include "ui/AutoUnit3.h"
 #include "ui/MicUnit4.h"
+#include "ui/LiveWait.h"
 #include "ui/MidiUnit2.h"
 #include "ui/OpenDialog.h"
 #include "ui/PitchTrace.h"
@@ -133,6 +134,7 @@ TForm1::TForm1(QWidget* owner)
     connect(Timer1, &QTimer::timeout, this, Guarded([this] { Timer1Timer(Timer1); }));
     Timer1->start(1000);
     clock_.start();
+    liveWait_ = new LiveWait(this, Timer1);
 
     BuildNoteTable();
     CreateNoteLabels();
@@ -285,6 +287,8 @@ void TForm1::CreateControls()
     // The status line shows only while something is wrong.
     StatusLine = new QLabel(this);
     StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    // It quotes words from cell files and names from other programs.
+    StatusLine->setTextFormat(Qt::PlainText);
     // A long message must not hold the window wider than the screen.
     StatusLine->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusBar()->addWidget(StatusLine, 1);
@@ -350,8 +354,9 @@ void TForm1::CreateNoteLabels()
 
 void TForm1::ShowCell(int32_t cell)
 {
+    // A place past the book may hold a cell of an earlier book: it is not shown.
     int n = 0;
-    if (cell >= 0 && cell < vocarine::MaxCells)
+    if (vocarine::IsInBook(State, cell))
         n = std::clamp<int>(State.Cells[cell].count, 0, vocarine::MaxNotes);
     // Read afresh: the panel's place decides where the pitches stand.
     const int bottom = Shape2->y() + Shape2->height();
@@ -566,7 +571,7 @@ void TForm1::SetStatus(QString& part, const QString& text)
         if (!p->isEmpty())
             parts << *p;
     StatusLine->setText(parts.join(QLatin1Char('\n')));
-    StatusLine->setToolTip(StatusLine->text());
+    StatusLine->setToolTip(PlainToolTip(StatusLine->text()));
     statusBar()->setVisible(!parts.isEmpty());
     // The status line takes its room from the window, never from the controls.
     if (isVisible())
@@ -585,9 +590,15 @@ void TForm1::DisplayButtonClick(QObject*)
 
 void TForm1::PlayButtonClick(QObject*)
 {
-    // Holds the window for the whole cell; ticks that fall due meanwhile are dropped.
+    // The window stays alive while the cell plays, but what the user does
+    // meanwhile waits until it has played, and ticks that fall due meanwhile
+    // are not made up. Listening hears silence meanwhile.
     BeginSounding();
-    PlayCellNotes(*MaxMidiOut, State, [this] { return 2000 - TrackBar1->value(); });
+    {
+        LiveWait::Playing playing(*liveWait_);
+        PlayCellNotes(*MaxMidiOut, State, [this] { return 2000 - TrackBar1->value(); },
+                      [this](vocarine::SteadyClock::time_point deadline) { return liveWait_->WaitUntil(deadline); });
+    }
     EndSounding();
 }
 

@@ -33,6 +33,7 @@ class QTimer;
 class TShape;
 class TOpenDialog;
 class TPitchTrace;
+class LiveWait;
 
 class TForm1 : public QMainWindow, public vocarine::TrainerView {
     Q_OBJECT
@@ -206,6 +207,7 @@ private:
 
     void StartAudioInputSearch();
 
+    LiveWait* liveWait_ = nullptr;  // keeps the window alive while a cell plays
     QString cellsStatus_;  // why no cells were loaded at start-up
     QString midiStatus_;   // why the output is silent
     QString audioStatus_;  // why nothing is heard

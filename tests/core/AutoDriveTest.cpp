@@ -345,7 +345,7 @@ TEST_F(AutoDriveTest, AnEmptyBookGoesOnPresentingTheCurrentPlace)
     EXPECT_EQ(view.Shown(), (std::vector<int32_t>{0, 0}));
     EXPECT_EQ(view.Played(), (std::vector<int32_t>{0, 0}));
     EXPECT_EQ(state.CellRepeats[0], 2);
-    EXPECT_EQ(view.Counters().back(), "cell 1 of 0");
+    EXPECT_EQ(view.Counters().back(), "cell 0 of 0");
 }
 
 TEST_F(AutoDriveTest, PresentationsCountedSurviveLoadingABook)

@@ -265,7 +265,7 @@ TEST(CellFileLoad, ACurrentCellWithinTheNewBookStays)
 {
     const std::pair<int32_t, std::string> cases[] = {
         {8, "cell 6 of 8"},  // loaded while the sixth cell is current
-        {0, "cell 1 of 0"},  // an empty book
+        {0, "cell 0 of 0"},  // an empty book
     };
     for (const auto& [count, counter] : cases) {
         SCOPED_TRACE(counter);

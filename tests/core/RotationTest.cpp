@@ -65,7 +65,7 @@ TEST(Rotation, ScenariosOfKeepAndMoveOn)
          {"hide", "counter"}, {"cell 4 of 10"}},
         {"book of three: the pool reaches past the book", 3, 0, 3, {}, Press::Keep, {0, 1}, 1, 3, {},
          {"hide", "counter"}, {"cell 2 of 3"}},
-        {"empty book, Keep", 0, 0, 3, {}, Press::Keep, {}, 0, 3, {}, {"hide", "counter"}, {"cell 1 of 0"}},
+        {"empty book, Keep", 0, 0, 3, {}, Press::Keep, {}, 0, 3, {}, {"hide", "counter"}, {"cell 0 of 0"}},
         {"empty book, Move On marks the place and stops", 0, 0, 3, {}, Press::MoveOn, {}, 0, 4, {0}, {"hide"},
          {}},
         {"current cell beyond a smaller book is only excluded", 2, 7, 3, {}, Press::Keep, {1}, 1, 3, {},

@@ -8,10 +8,12 @@
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSlider>
+#include <QTextDocument>
 #include <QTimer>
 #include <chrono>
 #include <stdexcept>
@@ -26,7 +28,9 @@
 #include "ui/OpenDialog.h"
 #include "ui/Playback.h"
 #include "ui/Shape.h"
+#include "ui/RadioGroup.h"
 #include "ui/TonicUnit3.h"
+#include "ui/UpDown.h"
 #include "ui/VocarineUnit1.h"
 
 namespace {
@@ -68,7 +72,7 @@ TEST_F(MainWindowTest, StartupShowsTheFirstCellOfTheBookAndNoNotes)
     const struct {
         std::string cells;
         QString counter;
-    } cases[] = {{Book(12), "cell 1 of 12"}, {"0", "cell 1 of 0"}};
+    } cases[] = {{Book(12), "cell 1 of 12"}, {"0", "cell 0 of 0"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.counter.toStdString());
         StartProgram(c.cells);
@@ -100,12 +104,12 @@ TEST_F(MainWindowTest, StartupFileComesFromTheWorkingFolderOrElseTheInstalledCop
     } cases[] = {
         {"working folder first", Book(5), Book(3), "cell 1 of 5", {}},
         {"installed copy", std::nullopt, Book(3), "cell 1 of 3", {}},
-        {"neither", std::nullopt, std::nullopt, "cell 1 of 0",
+        {"neither", std::nullopt, std::nullopt, "cell 0 of 0",
          {"majortonic.txt", "not found", QDir::toNativeSeparators(dir_.path()), "File > Open"}},
         // A broken file of the user's own is reported, not replaced.
-        {"broken in the working folder", "2\n1 0 1\n1 0 9\n", Book(3), "cell 1 of 0",
+        {"broken in the working folder", "2\n1 0 1\n1 0 9\n", Book(3), "cell 0 of 0",
          {"majortonic.txt, line 3", "9"}},
-        {"broken installed copy", std::nullopt, "1\n1 30 1\n", "cell 1 of 0", {"line 2", "30"}},
+        {"broken installed copy", std::nullopt, "1\n1 30 1\n", "cell 0 of 0", {"line 2", "30"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -687,6 +691,7 @@ TEST(PlayCellNotesTest, AsksTheNoteLengthAfreshForEveryNote)
 
     vocarine::TrainerState state;
     vocarine::BuildNoteTable(state.NoteTable);
+    state.CellCount = 1;
     state.Cells[0].count = 3;
     state.Cells[0].notes[0] = {0, 1};
     state.Cells[0].notes[1] = {2, 1};
@@ -699,6 +704,89 @@ TEST(PlayCellNotesTest, AsksTheNoteLengthAfreshForEveryNote)
     const auto& sent = device.Messages();
     ASSERT_EQ(sent.size(), 5u);
     EXPECT_GE(sent[3].at - sent[2].at, 20ms);
+}
+
+// A file of no cells leaves the places of the earlier book filled, but none of
+// them is a cell of the book any more.
+TEST_F(MainWindowTest, AnEmptyBookShowsAndPlaysNothingUntilABookWithCellsComes)
+{
+    StartProgram(PlayBook);
+    Form1->TrackBar1->setValue(2000);
+    QString chosen;
+    TOpenDialog::SetAnswerForTesting([&](TOpenDialog& dialog) {
+        dialog.FileName = chosen;
+        return true;
+    });
+    Form1->DisplayButton->click();  // cell 0 is on the staff when the empty book comes
+    chosen = WriteFile("empty.txt", "0");
+    Form1->OpenFile1->trigger();
+    ASSERT_EQ(Form1->State.CellCount, 0);
+    EXPECT_EQ(Form1->Label1->text(), "cell 0 of 0");
+
+    Form1->DisplayButton->click();
+    ExpectCell({});
+    Form1->PlayButton->click();
+    Form1->KeepButton->click();
+    Form1->DiscardButton->click();
+    EXPECT_EQ(Form1->Label1->text(), "cell 0 of 0");
+    // The AutoDrive's steps, in both modes: nothing shown, nothing sounded.
+    AutoForm->UpDown1->SetPosition(1);
+    AutoForm->UpDown2->SetPosition(1);
+    for (const int mode : {0, 1}) {
+        AutoForm->RadioGroup1->SetItemIndex(mode);
+        AutoForm->Button1->click();  // START
+        for (int tick = 0; tick < 6; ++tick) {
+            Form1->Timer1Timer(Form1->Timer1);
+            ExpectCell({});
+        }
+        AutoForm->Button1->click();  // STOP
+    }
+    EXPECT_TRUE(Device(0).Messages().empty());
+    EXPECT_EQ(Form1->Label1->text(), "cell 0 of 0");
+
+    chosen = WriteFile("full.txt", PlayBook);
+    Form1->OpenFile1->trigger();
+    EXPECT_EQ(Form1->Label1->text(), "cell 1 of 3");
+    Form1->State.CurrentCell = 1;
+    Form1->DisplayButton->click();
+    ExpectCell({{"sol", 368}});
+    Form1->PlayButton->click();
+    ASSERT_EQ(Device(0).Messages().size(), 1u);
+    EXPECT_EQ(Device(0).Messages()[0].data1, 55);
+}
+
+// What a person reads in a label or a tooltip of this text format.
+QString AsRead(const QString& text, Qt::TextFormat format)
+{
+    if (format == Qt::PlainText || (format == Qt::AutoText && !Qt::mightBeRichText(text)))
+        return text;
+    QTextDocument document;
+    document.setHtml(text);
+    return document.toPlainText();
+}
+
+TEST_F(MainWindowTest, StatusLineAndTooltipsShowWordsFromFilesAndOtherProgramsAsTheyStand)
+{
+    WriteFile("majortonic.txt", "1\n1 0 <b>x\n");
+    vocarine::TMaxMidi::SetDeviceProvider([] {
+        vocarine::MidiDeviceList list;
+        list.push_back(std::make_unique<vocarine::RecordingDevice>("<i>Port</i> of <b>x", false));
+        return list;
+    });
+    CreateWindows();
+
+    const QString status = Form1->StatusText();
+    EXPECT_TRUE(status.contains("<b>x")) << status.toStdString();
+    EXPECT_TRUE(status.contains("<i>Port</i> of <b>x")) << status.toStdString();
+    EXPECT_EQ(AsRead(status, Form1->StatusLine->textFormat()), status);
+    EXPECT_EQ(AsRead(Form1->StatusLine->toolTip(), Qt::AutoText), status);
+
+    Form2->show();
+    Form2->ListBox1->setCurrentRow(0);
+    const QString error = QString::fromStdString(Form1->MaxMidiOut->LastOpenError());
+    ASSERT_TRUE(error.contains("<i>Port</i>")) << error.toStdString();
+    EXPECT_EQ(AsRead(Form2->ListBox1->item(0)->toolTip(), Qt::AutoText), error);
+    EXPECT_EQ(Form2->ListBox1->item(0)->text(), "<i>Port</i> of <b>x");
 }
 
 TEST_F(MainWindowTest, TonicStrikesDoOfTheKeyEachTime)
