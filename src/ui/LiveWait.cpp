@@ -10,9 +10,10 @@
 
 namespace {
 
-// Qt's timers wake the loop in whole milliseconds and may be a little late:
-// the last stretch before a note ends is left to the precise wait.
-constexpr std::chrono::milliseconds PreciseStretch{3};
+// Qt's timers wake the loop in whole milliseconds, and on a busy machine a few
+// late: the last stretch before a note ends is left to the precise wait, which
+// sleeps most of it too. The window waits that long at most.
+constexpr std::chrono::milliseconds PreciseStretch{10};
 
 const QEvent::Type HandOverEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
