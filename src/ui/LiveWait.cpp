@@ -119,7 +119,8 @@ bool LiveWait::WaitUntil(vocarine::SteadyClock::time_point deadline)
         const auto left = deadline - vocarine::SteadyClock::now();
         if (left <= PreciseStretch)
             break;
-        wake_.start(std::chrono::duration_cast<std::chrono::milliseconds>(left - PreciseStretch));
+        // Rounded up: a timer of 0 ms would turn this loop into a spin.
+        wake_.start(std::chrono::ceil<std::chrono::milliseconds>(left - PreciseStretch));
         // Sleeps until something comes in or the wake-up timer fires.
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
