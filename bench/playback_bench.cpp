@@ -360,6 +360,9 @@ void PrintWakeUpLatency()
 int main(int argc, char** argv)
 {
     const bool withJack = !(argc > 1 && std::strcmp(argv[1], "--no-jack") == 0);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Qt's notes about the platform would only clutter the table.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     // The live wait serves a window's event loop: a window, with a one-second
     // timer like the main window's, on the offscreen platform.
     setenv("QT_QPA_PLATFORM", "offscreen", 0);

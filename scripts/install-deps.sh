@@ -13,7 +13,7 @@ packages=(
   fluid-soundfont-gm fonts-liberation
 )
 if [[ "${1:-}" == "--tests" ]]; then
-  packages+=(libgtest-dev jackd2 libjack-jackd2-dev qt6-base-private-dev libx11-dev xvfb)
+  packages+=(libgtest-dev jackd2 libjack-jackd2-dev qt6-base-private-dev libx11-dev xvfb xdotool)
 fi
 
 missing=()

@@ -45,7 +45,7 @@ void DictationTick(TrainerState& state, AutoDrivePanel& panel, TrainerView& view
     if (state.PlayCountdown == -1) {
         view.HideCell();
         panel.WriteSecondWait(panel.SecondWait());
-        // The staff must be empty on the screen before playback holds the thread.
+        // The staff must be empty on the screen before the cell plays.
         view.RepaintNow();
         NewCellStep(state, panel);
         state.PlayCountdown = panel.FirstWait();

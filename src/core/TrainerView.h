@@ -13,7 +13,7 @@ public:
     virtual void ShowCellCounter() = 0;
     // Plays the current cell; returns when its last note-on has gone out.
     virtual void PlayCurrentCell() = 0;
-    // Paints the whole main window now, before a blocking playback.
+    // Paints the whole main window now, before the cell plays.
     virtual void RepaintNow() = 0;
 };
 

@@ -10,9 +10,10 @@
 
 namespace {
 
-// Qt's timers wake the loop in whole milliseconds and may be a little late:
-// the last stretch before a note ends is left to the precise wait.
-constexpr std::chrono::milliseconds PreciseStretch{3};
+// Qt's timers wake the loop in whole milliseconds, and on a busy machine a few
+// late: the last stretch before a note ends is left to the precise wait, which
+// sleeps most of it too. The window waits that long at most.
+constexpr std::chrono::milliseconds PreciseStretch{10};
 
 const QEvent::Type HandOverEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
@@ -118,7 +119,8 @@ bool LiveWait::WaitUntil(vocarine::SteadyClock::time_point deadline)
         const auto left = deadline - vocarine::SteadyClock::now();
         if (left <= PreciseStretch)
             break;
-        wake_.start(std::chrono::duration_cast<std::chrono::milliseconds>(left - PreciseStretch));
+        // Rounded up: a timer of 0 ms would turn this loop into a spin.
+        wake_.start(std::chrono::ceil<std::chrono::milliseconds>(left - PreciseStretch));
         // Sleeps until something comes in or the wake-up timer fires.
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
