@@ -118,8 +118,8 @@ public:
     std::optional<Clock::duration> Ping(Window window, Clock::duration limit)
     {
         const long stamp = ++stamp_;
-        Send(window, ping_, stamp);
         const auto sent = Clock::now();
+        Send(window, ping_, stamp);
         while (Clock::now() - sent < limit) {
             while (XPending(display_)) {
                 XEvent event;
