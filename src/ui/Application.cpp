@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QMessageBox>
+#include <cstdio>
 #include <exception>
 #include <utility>
 
@@ -138,8 +139,13 @@ bool StartVocarine()
 
 int RunVocarine(int argc, char** argv)
 {
-    // The program writes nothing on the terminal, and neither does Qt for it.
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    // The program writes nothing on the terminal, and neither does Qt for it,
+    // except why Qt gives up (no display, no platform plugin): that ends the
+    // program before any window could say it.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
+        if (type == QtFatalMsg)
+            std::fprintf(stderr, "vocarine: %s\n", qUtf8Printable(message));
+    });
     TApplication app(argc, argv);
     if (!StartVocarine())
         return 0;
