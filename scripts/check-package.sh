@@ -7,7 +7,7 @@
 #     passes appstreamcli validate with no error or warning;
 #   - lintian finds no error (its warnings and notes are shown);
 #   - Depends names the package of every library a program links, and
-#     fonts-liberation; Recommends is the soundfont;
+#     fonts-liberation and qt6-qpa-plugins; Recommends is the soundfont;
 #   - the file name, the control file, the changelog, the metadata and the
 #     man pages give the same version.
 # Prints every fault it finds, then exits 1 if there was any.
@@ -21,6 +21,8 @@ if [[ $# -ne 1 || ! -f $1 ]]; then
 fi
 deb=$(realpath "$1")
 expected_list=$root/packaging/package-files.txt
+# Depends that no linked library brings: the design's fonts, Qt's platform plugins.
+depends_wanted=(fonts-liberation qt6-qpa-plugins)
 recommends_wanted='fluid-soundfont-gm | timgm6mb-soundfont'
 
 faults=0
@@ -145,7 +147,9 @@ recommends=$(field Recommends)
 echo "Depends: $depends"
 echo "Recommends: $recommends"
 dependency_names=$(sed -e 's/([^)]*)//g' -e 's/[,|]/\n/g' <<<"$depends" | sed -e 's/[[:space:]]//g' | grep -v '^$')
-grep -qxF fonts-liberation <<<"$dependency_names" || fault "Depends lacks fonts-liberation"
+for wanted in "${depends_wanted[@]}"; do
+  grep -qxF "$wanted" <<<"$dependency_names" || fault "Depends lacks $wanted"
+done
 [[ $recommends == "$recommends_wanted" ]] || fault "Recommends is \"$recommends\", not \"$recommends_wanted\""
 # Every shared library a program of the package links directly comes from a
 # package that Depends names.
