@@ -62,10 +62,19 @@ cleanup() {
     fi
   done
   sleep 0.5
-  for mount in dev/pts dev proc sys; do
-    mountpoint -q "$target/$mount" && umount -l "$target/$mount"
+  local still_mounted=false
+  for mount in var/cache/apt/archives dev/pts dev proc sys; do
+    if mountpoint -q "$target/$mount"; then
+      umount "$target/$mount" || umount -l "$target/$mount"
+    fi
+    mountpoint -q "$target/$mount" && still_mounted=true
   done
-  rm -rf --one-file-system "$target"
+  # A bind mount left in place would take the host's files with the root.
+  if $still_mounted; then
+    echo "Something is still mounted in $target; it is left in place." >&2
+  else
+    rm -rf --one-file-system "$target"
+  fi
 }
 trap cleanup EXIT
 
@@ -75,6 +84,9 @@ mount -t proc proc "$target/proc"
 mount -t sysfs sysfs "$target/sys"
 mount --bind /dev "$target/dev"
 mount --bind /dev/pts "$target/dev/pts"
+# Downloaded packages are kept for the next run.
+mkdir -p "$cache/archives/partial"
+mount --bind "$cache/archives" "$target/var/cache/apt/archives"
 cp /etc/resolv.conf "$target/etc/resolv.conf"
 cat >"$target/etc/apt/sources.list" <<EOF
 deb $mirror $suite main
@@ -93,9 +105,11 @@ apt_get() {
 }
 
 step "Test tools in the root: Xvfb, xdotool, xwininfo, xwd"
-apt_get update >/dev/null
-apt_get dist-upgrade >/dev/null
-apt_get install --no-install-recommends xvfb xdotool x11-utils x11-apps >/dev/null
+if ! { apt_get update && apt_get dist-upgrade &&
+  apt_get install --no-install-recommends xvfb xdotool x11-utils x11-apps; } >"$cache/tools.log" 2>&1; then
+  cat "$cache/tools.log" >&2
+  fail "the test tools could not be installed in the root"
+fi
 
 # Everything in the root before the package, to compare with after its purge.
 snapshot() {
@@ -109,7 +123,8 @@ dpkg-query --admindir="$target/var/lib/dpkg" -W -f='${Package}\n' | sort >"$cach
 
 step "apt install --no-install-recommends ./$(basename "$deb")"
 cp "$deb" "$target/tmp/"
-apt_get install --no-install-recommends "/tmp/$(basename "$deb")" >"$cache/install.log"
+apt_get install --no-install-recommends "/tmp/$(basename "$deb")" >"$cache/install.log" 2>&1 ||
+  { cat "$cache/install.log" >&2; fail "apt could not install the package"; }
 sed -n '/^The following NEW packages/,/^[0-9]* upgraded/p' "$cache/install.log" | sed 's/^/  /'
 in_root dpkg-query -W -f='${Package} ${Version} ${Status}\n' "$package"
 [[ -x $target/usr/bin/vocarine ]] || fail "/usr/bin/vocarine is not installed"
@@ -204,7 +219,7 @@ dpkg-query --admindir="$target/var/lib/dpkg" -W -f='${Package}\n' | sort >"$cach
 comm -13 "$cache/packages-before.txt" "$cache/packages-after.txt" >"$cache/packages-kept.txt"
 : >"$cache/kept-files.txt"
 while IFS= read -r kept; do
-  wanted_by=$(in_root apt-cache rdepends --installed --no-suggests --no-enhances "$kept" | sed -n '3,$p' | tr -d ' |' | sort -u | tr '\n' ' ')
+  wanted_by=$(in_root apt-cache rdepends --installed --no-suggests --no-enhances "$kept" | sed -n '3,$p' | tr -d ' |' | sort -u | paste -sd' ')
   echo "Kept by apt: $kept (wanted by ${wanted_by:-nothing?})"
   [[ $kept == "$package" ]] && { echo "FAULT: $package is still installed" >&2; faults=$((faults + 1)); }
   in_root dpkg-query -L "$kept" >>"$cache/kept-files.txt"
