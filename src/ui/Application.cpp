@@ -2,7 +2,6 @@
 
 #include <QFont>
 #include <QMessageBox>
-#include <cstdio>
 #include <exception>
 #include <utility>
 
@@ -139,13 +138,8 @@ bool StartVocarine()
 
 int RunVocarine(int argc, char** argv)
 {
-    // The program writes nothing on the terminal, and neither does Qt for it,
-    // except why Qt gives up (no display, no platform plugin): that ends the
-    // program before any window could say it.
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-        if (type == QtFatalMsg)
-            std::fprintf(stderr, "vocarine: %s\n", qUtf8Printable(message));
-    });
+    // The program writes nothing on the terminal, and neither does Qt for it.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     TApplication app(argc, argv);
     if (!StartVocarine())
         return 0;
