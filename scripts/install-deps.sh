@@ -2,10 +2,11 @@
 # Installs the Debian packages Vocarine needs, only when some are missing.
 #   scripts/install-deps.sh          what building and running the program needs
 #   scripts/install-deps.sh --tests  that, and what the test suite needs
-#                                    (the package checks included)
 #   scripts/install-deps.sh --package  that, and what making and checking
-#                                    the Debian package needs
-#   scripts/install-deps.sh --chroot   that, and what scripts/test-package-chroot.sh needs
+#                                    the Debian package needs (the test
+#                                    command checks it, so --tests has it too)
+#   scripts/install-deps.sh --chroot   that, and debootstrap for
+#                                    scripts/test-package-chroot.sh
 # Runs unattended (no terminal, no questions); uses sudo when not root.
 set -euo pipefail
 
@@ -15,15 +16,14 @@ packages=(
   librtmidi-dev libfluidsynth-dev
   fluid-soundfont-gm fonts-liberation
 )
-package_tools=(dpkg-dev file lintian desktop-file-utils appstream)
-for option in "$@"; do
-  case "$option" in
-    --tests) packages+=(libgtest-dev jackd2 libjack-jackd2-dev "${package_tools[@]}") ;;
-    --package) packages+=("${package_tools[@]}") ;;
-    --chroot) packages+=("${package_tools[@]}" debootstrap) ;;
-    *) echo "install-deps.sh: unknown option $option" >&2; exit 2 ;;
-  esac
-done
+if [[ "${1:-}" == "--tests" ]]; then
+  packages+=(libgtest-dev jackd2 libjack-jackd2-dev)
+fi
+
+case "${1:-}" in
+  --tests | --package) packages+=(dpkg-dev file lintian desktop-file-utils appstream) ;;
+  --chroot) packages+=(dpkg-dev file lintian desktop-file-utils appstream debootstrap) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
