@@ -2,6 +2,11 @@
 # Installs the Debian packages Vocarine needs, only when some are missing.
 #   scripts/install-deps.sh          what building and running the program needs
 #   scripts/install-deps.sh --tests  that, and what the test suite needs
+#   scripts/install-deps.sh --package  that, and what making and checking
+#                                    the Debian package needs (the test
+#                                    command checks it, so --tests has it too)
+#   scripts/install-deps.sh --chroot   that, and debootstrap for
+#                                    scripts/test-package-chroot.sh
 # Runs unattended (no terminal, no questions); uses sudo when not root.
 set -euo pipefail
 
@@ -15,6 +20,11 @@ packages=(
 if [[ "${1:-}" == "--tests" ]]; then
   packages+=(libgtest-dev jackd2 libjack-jackd2-dev qt6-base-private-dev libx11-dev xvfb xdotool)
 fi
+
+case "${1:-}" in
+  --tests | --package) packages+=(dpkg-dev file lintian desktop-file-utils appstream) ;;
+  --chroot) packages+=(dpkg-dev file lintian desktop-file-utils appstream debootstrap) ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
