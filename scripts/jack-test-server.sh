@@ -25,8 +25,10 @@ alive() {
     [ -n "$1" ] && kill -0 "$1" 2>/dev/null
 }
 
+# jack_wait can hang while another server starts or stops on the machine; a
+# question that gets no answer in 5 s counts as no answer.
 answers() {
-    [ "$(jack_wait -s "$name" -c 2>/dev/null)" = "running" ]
+    [ "$(timeout 5 jack_wait -s "$name" -c 2>/dev/null)" = "running" ]
 }
 
 stop_server() {
