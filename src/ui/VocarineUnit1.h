@@ -108,6 +108,7 @@ private:
     void BuildNoteTable();
     void CreateNoteLabels();
 
+    void CreateMidi();
     void CreateControls();
     void CreateMenu();
     void LoadStartupCells();

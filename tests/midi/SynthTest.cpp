@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <iterator>
+#include <mutex>
+#include <thread>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -259,12 +264,13 @@ TEST_F(SynthSetup, FallsBackToTheNextSoundfontThatExists)
     EXPECT_EQ(synth.Device().SoundfontPath(), real);
 }
 
-TEST_F(SynthSetup, WithoutASoundfontFailsToOpenAndSaysWhy)
+TEST_F(SynthSetup, WithoutASoundfontFailsToOpenAndNamesThePackageToInstall)
 {
     OfflineSynth synth(WithSoundfonts({dir_ + "/missing.sf2"}));
     EXPECT_FALSE(synth.Device().Open());
     EXPECT_FALSE(synth.Device().IsOpen());
-    EXPECT_EQ(synth.Device().LastError(), "no General MIDI soundfont was found");
+    EXPECT_EQ(synth.Device().LastError(),
+              "no General MIDI soundfont is installed; install the package fluid-soundfont-gm");
     EXPECT_FALSE(synth.Device().Send(0x90, 60, 80));
 }
 
@@ -276,7 +282,16 @@ TEST_F(SynthSetup, ASoundfontThatIsNoSoundfontFailsToOpen)
     EXPECT_EQ(synth.Device().LastError(), fake + " is not a SoundFont file");
 }
 
-TEST_F(SynthSetup, WithoutAudioOutputFailsToOpenAndStartsNoServer)
+// Counts the calls of a device's failure handler, which come from its worker.
+struct FailureCount {
+    std::atomic<int> calls{0};
+    MidiDevice::FailureHandler Handler()
+    {
+        return [this] { calls.fetch_add(1); };
+    }
+};
+
+TEST_F(SynthSetup, WithoutAudioOutputFailsOnItsWorkerAndStartsNoServer)
 {
     const std::string server = "vocarine-no-such-server";
     MidiDeviceList devices;
@@ -284,12 +299,295 @@ TEST_F(SynthSetup, WithoutAudioOutputFailsToOpenAndStartsNoServer)
     options.audioDrivers = {"jack"};
     options.jackServer = server;
     devices.push_back(std::make_unique<SynthDevice>(options));
+    auto* synth = static_cast<SynthDevice*>(devices.front().get());
     TMaxMidi midi(std::move(devices));
     TMaxMidiOut out(midi);
-    EXPECT_LE(out.OpenMidiOut(0, OpenFlags), 32);
+    FailureCount failures;
+    out.SetFailureHandler(failures.Handler());
+    // The audio output opens on the worker: the open itself never waits for it.
+    EXPECT_GT(out.OpenMidiOut(0, OpenFlags), 32);
+    EXPECT_FALSE(synth->WaitUntilLoaded(20s));
+    EXPECT_EQ(failures.calls.load(), 1);
     EXPECT_FALSE(out.IsOpen());
     EXPECT_EQ(out.LastOpenError(), "Built-in synthesizer: no audio output could be opened");
+    MidiEvent note{SendNow, NoteOnStatus, 60, NoteVelocity, 0};
+    EXPECT_EQ(out.PutMidiOut(&note), PutPortClosed);
     EXPECT_FALSE(JackServerAnswers(server));
 }
+
+// Soundfonts whose header is good but whose body is not.
+std::string Damaged(const std::string& kind, const std::string& real)
+{
+    std::ifstream in(real, std::ios::binary);
+    std::string bytes(64 * 1024, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (kind == "truncated")
+        return bytes;
+    // The header as it stands, then noise.
+    std::string noisy = bytes.substr(0, 12);
+    for (int i = 0; i < 64 * 1024; ++i)
+        noisy.push_back(static_cast<char>((i * 7919 + 13) & 0xFF));
+    return noisy;
+}
+
+class DamagedSoundfont : public SynthSetup, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(DamagedSoundfont, IsPassedOverForTheNextOne)
+{
+    const std::string real = SystemSoundfont();
+    ASSERT_FALSE(real.empty()) << "no GM soundfont installed (fluid-soundfont-gm)";
+    const std::string damaged = Write("damaged.sf2", Damaged(GetParam(), real));
+    OfflineSynth synth(WithSoundfonts({damaged, real}));
+    FailureCount failures;
+    synth.Device().SetFailureHandler(failures.Handler());
+    ASSERT_TRUE(synth.Start()) << synth.Device().LastError();
+    EXPECT_EQ(synth.Device().SoundfontPath(), real);
+    EXPECT_FALSE(synth.Device().Failed());
+    EXPECT_EQ(failures.calls.load(), 0);
+    EXPECT_TRUE(synth.Device().Send(0x90, 69, 80));
+    synth.Render(0.3);
+    EXPECT_GT(synth.Level(0.1, 0.2), 0.001);
+}
+
+TEST_P(DamagedSoundfont, AloneMakesTheDeviceFailAndSaysWhich)
+{
+    const std::string real = SystemSoundfont();
+    ASSERT_FALSE(real.empty()) << "no GM soundfont installed (fluid-soundfont-gm)";
+    const std::string damaged = Write("damaged.sf2", Damaged(GetParam(), real));
+    auto device = std::make_unique<SynthDevice>([&] {
+        SynthOptions options = WithSoundfonts({damaged});
+        options.renderOffline = true;
+        return options;
+    }());
+    SynthDevice* synth = device.get();
+    MidiDeviceList devices;
+    devices.push_back(std::move(device));
+    TMaxMidi midi(std::move(devices));
+    TMaxMidiOut out(midi);
+    FailureCount failures;
+    out.SetFailureHandler(failures.Handler());
+    EXPECT_GT(out.OpenMidiOut(0, OpenFlags), 32);
+    EXPECT_FALSE(synth->WaitUntilLoaded(20s));
+    EXPECT_EQ(failures.calls.load(), 1);
+    EXPECT_TRUE(synth->Failed());
+    EXPECT_FALSE(synth->IsOpen());
+    EXPECT_FALSE(out.IsOpen());
+    EXPECT_EQ(out.LastOpenError(), "Built-in synthesizer: the soundfont " + damaged + " could not be loaded");
+    MidiEvent note{SendNow, NoteOnStatus, 60, NoteVelocity, 0};
+    EXPECT_EQ(out.PutMidiOut(&note), PutPortClosed);
+
+    // Another device can be opened afterwards, as after any failed open.
+    out.CloseMidiOut();
+    EXPECT_FALSE(synth->Failed());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DamagedSoundfont, ::testing::Values("truncated", "noise"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+// A load that the test holds up until it lets go (or ten seconds pass).
+class HeldLoad {
+public:
+    SynthOptions Options()
+    {
+        SynthOptions options;
+        options.renderOffline = true;
+        options.beforeLoad = [this] {
+            std::unique_lock lock(mutex_);
+            started_ = true;
+            changed_.notify_all();
+            changed_.wait_for(lock, 10s, [this] { return released_; });
+        };
+        return options;
+    }
+    bool WaitUntilStarted()
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, 10s, [this] { return started_; });
+    }
+    void Release()
+    {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+    bool Released() const
+    {
+        std::lock_guard lock(mutex_);
+        return released_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool started_ = false;
+    bool released_ = false;
+};
+
+TEST(SynthClose, NeverWaitsForALoadStillRunning)
+{
+    HeldLoad load;
+    SynthDevice synth(load.Options());
+    FailureCount failures;
+    synth.SetFailureHandler(failures.Handler());
+    ASSERT_TRUE(synth.Open()) << synth.LastError();
+    ASSERT_TRUE(load.WaitUntilStarted());
+
+    // Before the load is let go: a close that waited for it would return
+    // only after the held load timed out, and find it let go.
+    std::atomic<bool> closed{false};
+    std::thread releaser([&] {
+        for (int i = 0; i < 1000 && !closed.load(); ++i)
+            std::this_thread::sleep_for(10ms);
+        load.Release();
+    });
+    synth.Close();
+    const bool loadStillRunning = !load.Released();
+    closed.store(true);
+    releaser.join();
+    EXPECT_TRUE(loadStillRunning) << "Close waited for the load";
+    EXPECT_FALSE(synth.IsOpen());
+    EXPECT_FALSE(synth.Send(0x90, 60, 80));
+
+    // Opened again at once, it loads; the abandoned load told no one.
+    ASSERT_TRUE(synth.Open());
+    EXPECT_TRUE(synth.WaitUntilLoaded(20s));
+    EXPECT_EQ(failures.calls.load(), 0);
+}
+
+// Renders in step with the clock, as an audio driver asks for sound.
+void RenderInRealTime(OfflineSynth& synth, double seconds)
+{
+    const auto start = std::chrono::steady_clock::now();
+    const std::size_t first = synth.Now();
+    while (synth.Now() - first < static_cast<std::size_t>(seconds * synth.Rate())) {
+        const auto due = start + std::chrono::duration<double>(double(synth.Now() - first) / synth.Rate());
+        std::this_thread::sleep_until(due);
+        synth.Render(double(Block) / synth.Rate());
+    }
+}
+
+std::size_t Onset(const std::vector<float>& x, std::size_t from)
+{
+    for (std::size_t i = from; i < x.size(); ++i)
+        if (std::fabs(x[i]) > 1e-3f)
+            return i;
+    return x.size();
+}
+
+TEST(SynthWhileLoading, HoldsNotesBackAndPlaysThemInOrderAndInTimeOnceLoaded)
+{
+    HeldLoad load;
+    SynthOptions options = load.Options();
+    OfflineSynth synth(options);
+    SynthDevice& device = synth.Device();
+    ASSERT_TRUE(device.Open()) << device.LastError();
+    ASSERT_TRUE(load.WaitUntilStarted());
+
+    // Three legato notes 300 ms apart, the last left sounding, as Play puts them.
+    const uint8_t keys[] = {60, 64, 67};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(device.Send(0x90, keys[i], 80)) << "note " << i << " was refused";
+        if (i < 2) {
+            std::this_thread::sleep_for(300ms);
+            EXPECT_TRUE(device.Send(0x80, keys[i], 80));
+        }
+    }
+    load.Release();
+    ASSERT_TRUE(device.WaitUntilLoaded(20s));
+    RenderInRealTime(synth, 1.2);
+
+    const std::size_t onset = Onset(synth.Recording(), 0);
+    ASSERT_LT(onset, std::size_t(0.1 * synth.Rate())) << "the held notes did not sound at once";
+    for (int i = 0; i < 3; ++i) {
+        const auto begin = synth.Recording().begin() + long(onset + std::size_t((0.3 * i + 0.07) * synth.Rate()));
+        const std::vector<float> stretch(begin, begin + long(0.18 * synth.Rate()));
+        const double expected = 440.0 * std::pow(2.0, (keys[i] - 69) / 12.0);
+        EXPECT_NEAR(Cents(Fundamental(stretch, synth.Rate()), expected), 0.0, 30.0) << "note " << i;
+    }
+
+    // Played straight once the held notes are out.
+    EXPECT_TRUE(device.Send(0x80, 67, 80));
+    device.Reset();
+}
+
+TEST(SynthWhileLoading, AResetDropsTheNotesHeldBack)
+{
+    HeldLoad load;
+    OfflineSynth synth(load.Options());
+    ASSERT_TRUE(synth.Device().Open());
+    ASSERT_TRUE(load.WaitUntilStarted());
+    EXPECT_TRUE(synth.Device().Send(0x90, 60, 80));
+    EXPECT_TRUE(synth.Device().Send(0x90, 67, 80));
+    synth.Device().Reset();
+    load.Release();
+    ASSERT_TRUE(synth.Device().WaitUntilLoaded(20s));
+    synth.Render(0.5);
+    EXPECT_LT(synth.Level(0, 0.5), 1e-5);  // below -100 dBFS: nothing played
+    // A note put now sounds.
+    EXPECT_TRUE(synth.Device().Send(0x90, 69, 80));
+    synth.Render(0.3);
+    EXPECT_GT(synth.Level(0.6, 0.2), 0.001);
+}
+
+// The level: a cell at velocity 80 and the starting tempo (800 ms a note)
+// plays near -20 dBFS RMS, and nothing clips when the tonic and the last note
+// of the cell before still sound under it, at any tempo and in any register.
+struct LevelCase {
+    int noteMs;
+    uint8_t lowest;  // do of the cell
+};
+
+class SynthLevel : public ::testing::TestWithParam<LevelCase> {};
+
+TEST_P(SynthLevel, CellIsLoudEnoughAndNeverClips)
+{
+    const LevelCase c = GetParam();
+    OfflineSynth synth;
+    ASSERT_TRUE(synth.Start()) << synth.Device().LastError();
+    SynthDevice& device = synth.Device();
+    const double rate = synth.Rate();
+    std::vector<float> left(Block), right(Block);
+    double sum = 0, peak = 0;
+    std::size_t frames = 0;
+    const auto render = [&](double seconds, bool measured) {
+        for (std::size_t done = 0; done < std::size_t(seconds * rate); done += Block) {
+            device.Render(left.data(), right.data(), Block);
+            for (int i = 0; i < Block; ++i) {
+                peak = std::max({peak, double(std::fabs(left[i])), double(std::fabs(right[i]))});
+                if (measured)
+                    sum += double(left[i]) * left[i] + double(right[i]) * right[i];
+            }
+            if (measured)
+                frames += Block;
+        }
+    };
+    device.Send(0x90, 60, 80);  // "Where's Do?" in C, left sounding
+    render(0.5, false);
+    device.Send(0x90, c.lowest + 12, 80);  // the last note of the cell before, left sounding
+    render(0.5, false);
+    const int steps[] = {0, 2, 4, 5, 7, 9, 11, 12, 11, 12};
+    for (int i = 0; i < 10; ++i) {
+        device.Send(0x90, uint8_t(c.lowest + steps[i]), 80);
+        render(c.noteMs / 1000.0, true);
+        if (i < 9)
+            device.Send(0x80, uint8_t(c.lowest + steps[i]), 80);
+    }
+    render(1.0, false);
+    const double rmsDb = 10 * std::log10(sum / (2.0 * double(frames)));
+    const double peakDb = 20 * std::log10(peak);
+    if (c.noteMs == 800 && c.lowest == 60) {
+        EXPECT_NEAR(rmsDb, -20.0, 2.0);
+    }
+    EXPECT_GT(rmsDb, -26.0);
+    EXPECT_LT(peakDb, -1.0) << "RMS " << rmsDb << " dBFS";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cells, SynthLevel,
+                         ::testing::Values(LevelCase{800, 60}, LevelCase{800, 45}, LevelCase{800, 81},
+                                           LevelCase{50, 45}, LevelCase{50, 60}, LevelCase{50, 81}),
+                         [](const ::testing::TestParamInfo<LevelCase>& info) {
+                             return "Note" + std::to_string(info.param.noteMs) + "msFromKey" +
+                                    std::to_string(info.param.lowest);
+                         });
 
 }  // namespace
