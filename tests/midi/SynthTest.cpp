@@ -19,11 +19,13 @@
 #include "midi/Backends.h"
 #include "midi/MaxMidi.h"
 #include "midi/SynthDevice.h"
+#include "SynthTestSupport.h"
 
 namespace {
 
 using namespace vocarine;
 using namespace std::chrono_literals;
+using namespace vocarine::testing;
 
 constexpr int Block = 256;  // rendered in the blocks an audio driver asks for
 
@@ -71,79 +73,6 @@ private:
     SynthDevice device_;
     std::vector<float> recording_;
 };
-
-// Normalised autocorrelation of x at lag.
-double Correlation(const std::vector<float>& x, std::size_t lag)
-{
-    const std::size_t n = x.size() - lag;
-    double xy = 0, xx = 0, yy = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        xy += double(x[i]) * x[i + lag];
-        xx += double(x[i]) * x[i];
-        yy += double(x[i + lag]) * x[i + lag];
-    }
-    return xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : 0.0;
-}
-
-// Power of the Hann-windowed signal at `hz` (one bin of a DFT at any frequency).
-double PowerAt(const std::vector<float>& x, double hz, double rate)
-{
-    const double w = 2 * M_PI * hz / rate;
-    double re = 0, im = 0;
-    const double n = double(x.size());
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const double hann = 0.5 - 0.5 * std::cos(2 * M_PI * double(i) / (n - 1));
-        re += hann * x[i] * std::cos(w * double(i));
-        im -= hann * x[i] * std::sin(w * double(i));
-    }
-    return re * re + im * im;
-}
-
-// The fundamental of a steady stretch of a piano tone. The autocorrelation's
-// shortest strong period gives it to within a few percent without knowing
-// what to expect (so a note an octave off is not mistaken for the right one
-// by way of its harmonics); then the fundamental partial's peak in the
-// spectrum near that estimate gives it to a fraction of a cent.
-double Fundamental(const std::vector<float>& x, double rate)
-{
-    const auto minLag = static_cast<std::size_t>(rate / 2000);
-    const auto maxLag = static_cast<std::size_t>(rate / 50);
-    std::vector<double> r(maxLag + 2, 0.0);
-    for (std::size_t lag = minLag; lag <= maxLag + 1; ++lag)
-        r[lag] = Correlation(x, lag);
-    const double best = *std::max_element(r.begin() + long(minLag), r.end());
-    std::size_t period = 0;
-    for (std::size_t lag = minLag + 1; lag <= maxLag && period == 0; ++lag)
-        if (r[lag] >= 0.9 * best && r[lag] >= r[lag - 1] && r[lag] >= r[lag + 1])
-            period = lag;
-    if (period == 0)
-        return 0;
-    const double coarse = rate / double(period);
-
-    // Half-cent steps over a semitone either side, then a parabola through the top three.
-    double bestHz = coarse, bestPower = -1;
-    std::vector<std::pair<double, double>> scan;
-    for (double cents = -100; cents <= 100; cents += 0.5) {
-        const double hz = coarse * std::pow(2.0, cents / 1200);
-        const double power = PowerAt(x, hz, rate);
-        scan.emplace_back(hz, power);
-        if (power > bestPower) {
-            bestPower = power;
-            bestHz = hz;
-        }
-    }
-    const auto top = std::find_if(scan.begin(), scan.end(), [&](auto& p) { return p.first == bestHz; });
-    if (top == scan.begin() || top + 1 == scan.end())
-        return bestHz;
-    const double a = std::log((top - 1)->second), b = std::log(top->second), c = std::log((top + 1)->second);
-    const double shift = 0.5 * (a - c) / (a - 2 * b + c);  // in steps of half a cent
-    return bestHz * std::pow(2.0, shift * 0.5 / 1200);
-}
-
-double Cents(double hz, double reference)
-{
-    return 1200 * std::log2(hz / reference);
-}
 
 struct PitchCase {
     uint8_t key;
@@ -384,45 +313,6 @@ TEST_P(DamagedSoundfont, AloneMakesTheDeviceFailAndSaysWhich)
 INSTANTIATE_TEST_SUITE_P(Kinds, DamagedSoundfont, ::testing::Values("truncated", "noise"),
                          [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
 
-// A load that the test holds up until it lets go (or ten seconds pass).
-class HeldLoad {
-public:
-    SynthOptions Options()
-    {
-        SynthOptions options;
-        options.renderOffline = true;
-        options.beforeLoad = [this] {
-            std::unique_lock lock(mutex_);
-            started_ = true;
-            changed_.notify_all();
-            changed_.wait_for(lock, 10s, [this] { return released_; });
-        };
-        return options;
-    }
-    bool WaitUntilStarted()
-    {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, 10s, [this] { return started_; });
-    }
-    void Release()
-    {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
-    bool Released() const
-    {
-        std::lock_guard lock(mutex_);
-        return released_;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    bool started_ = false;
-    bool released_ = false;
-};
-
 TEST(SynthClose, NeverWaitsForALoadStillRunning)
 {
     HeldLoad load;
@@ -454,26 +344,6 @@ TEST(SynthClose, NeverWaitsForALoadStillRunning)
     EXPECT_EQ(failures.calls.load(), 0);
 }
 
-// Renders in step with the clock, as an audio driver asks for sound.
-void RenderInRealTime(OfflineSynth& synth, double seconds)
-{
-    const auto start = std::chrono::steady_clock::now();
-    const std::size_t first = synth.Now();
-    while (synth.Now() - first < static_cast<std::size_t>(seconds * synth.Rate())) {
-        const auto due = start + std::chrono::duration<double>(double(synth.Now() - first) / synth.Rate());
-        std::this_thread::sleep_until(due);
-        synth.Render(double(Block) / synth.Rate());
-    }
-}
-
-std::size_t Onset(const std::vector<float>& x, std::size_t from)
-{
-    for (std::size_t i = from; i < x.size(); ++i)
-        if (std::fabs(x[i]) > 1e-3f)
-            return i;
-    return x.size();
-}
-
 TEST(SynthWhileLoading, HoldsNotesBackAndPlaysThemInOrderAndInTimeOnceLoaded)
 {
     HeldLoad load;
@@ -494,16 +364,13 @@ TEST(SynthWhileLoading, HoldsNotesBackAndPlaysThemInOrderAndInTimeOnceLoaded)
     }
     load.Release();
     ASSERT_TRUE(device.WaitUntilLoaded(20s));
-    RenderInRealTime(synth, 1.2);
+    const std::vector<float> heard = RenderInRealTime(device, 1.2);
 
-    const std::size_t onset = Onset(synth.Recording(), 0);
+    const std::size_t onset = Onset(heard);
     ASSERT_LT(onset, std::size_t(0.1 * synth.Rate())) << "the held notes did not sound at once";
-    for (int i = 0; i < 3; ++i) {
-        const auto begin = synth.Recording().begin() + long(onset + std::size_t((0.3 * i + 0.07) * synth.Rate()));
-        const std::vector<float> stretch(begin, begin + long(0.18 * synth.Rate()));
-        const double expected = 440.0 * std::pow(2.0, (keys[i] - 69) / 12.0);
-        EXPECT_NEAR(Cents(Fundamental(stretch, synth.Rate()), expected), 0.0, 30.0) << "note " << i;
-    }
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(CentsFromKey(heard, synth.Rate(), onset, 0.3 * i + 0.07, 0.18, keys[i]), 0.0, 30.0)
+            << "note " << i;
 
     // Played straight once the held notes are out.
     EXPECT_TRUE(device.Send(0x80, 67, 80));
