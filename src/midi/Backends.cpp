@@ -1,7 +1,6 @@
 #include "midi/Backends.h"
 
 #include <alsa/asoundlib.h>
-#include <fluidsynth.h>
 #include <jack/jack.h>
 
 #include <mutex>
@@ -15,8 +14,6 @@ void DiscardJackMessage(const char*) {}
 
 void DiscardAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 
-void DiscardFluidMessage(int, const char*, void*) {}
-
 }  // namespace
 
 void SilenceSoundLibraries()
@@ -26,8 +23,7 @@ void SilenceSoundLibraries()
         jack_set_error_function(DiscardJackMessage);
         jack_set_info_function(DiscardJackMessage);
         snd_lib_error_set_handler(DiscardAlsaMessage);
-        for (int level = 0; level < LAST_LOG_LEVEL; ++level)
-            fluid_set_log_function(level, DiscardFluidMessage, nullptr);
+        // FluidSynth's log is silenced when the library is loaded (FluidSynthLibrary).
     });
 }
 

@@ -1,7 +1,5 @@
 #include "midi/MaxMidi.h"
 
-#include <fluidsynth.h>
-
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -26,18 +24,9 @@ Providers& Provider()
     return providers;
 }
 
-bool FluidSynthStarts()
-{
-    fluid_settings_t* settings = new_fluid_settings();
-    if (settings == nullptr)
-        return false;
-    delete_fluid_settings(settings);
-    return true;
-}
-
 // The ALSA sequencer's ports, then a running JACK server's. A system that
-// can't be reached adds no device; `anyBackend` says whether one could.
-MidiDeviceList SystemPorts(bool* anyBackend = nullptr)
+// can't be reached adds no device.
+MidiDeviceList SystemPorts()
 {
     SilenceSoundLibraries();
     MidiDeviceList devices;
@@ -45,8 +34,6 @@ MidiDeviceList SystemPorts(bool* anyBackend = nullptr)
         const auto ports = ListPorts(system);
         if (!ports)
             continue;
-        if (anyBackend != nullptr)
-            *anyBackend = true;
         for (const std::string& port : *ports)
             devices.push_back(std::make_unique<PortDevice>(system, port));
     }
@@ -90,19 +77,11 @@ TMaxMidi::TMaxMidi() : shared_(std::make_shared<Shared>())
         return;
     }
     SilenceSoundLibraries();
-    // Device 0, the built-in synthesizer, is there at once; the system's
-    // ports follow from the worker.
-    if (FluidSynthStarts()) {
-        devices_.push_back(std::make_unique<SynthDevice>());
-        StartListing([] { return SystemPorts(); });
-        return;
-    }
-    bool anyBackend = false;
-    devices_ = SystemPorts(&anyBackend);
-    StartListing({});
-    if (!anyBackend)
-        throw EMaxMidiException(
-            "No MIDI output can be used: FluidSynth cannot start, and neither the ALSA sequencer nor a JACK server answers");
+    // Device 0, the built-in synthesizer, is there at once (FluidSynth itself
+    // is loaded when it opens, on its worker); the system's ports follow
+    // from the lister.
+    devices_.push_back(std::make_unique<SynthDevice>());
+    StartListing([] { return SystemPorts(); });
 }
 
 TMaxMidi::TMaxMidi(MidiDeviceList devices) : devices_(std::move(devices)), shared_(std::make_shared<Shared>())

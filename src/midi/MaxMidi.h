@@ -28,8 +28,8 @@ public:
     // Lists the devices: device 0 the built-in synthesizer, then every MIDI
     // output port of the system. The ports are listed on a worker thread
     // (asking a JACK server takes a while), so the synthesizer can be opened
-    // at once; whatever needs the ports waits for the list. Throws
-    // EMaxMidiException when no MIDI backend at all can be used.
+    // at once; whatever needs the ports waits for the list. A device list
+    // from a test's provider may throw EMaxMidiException.
     TMaxMidi();
     explicit TMaxMidi(MidiDeviceList devices);
     ~TMaxMidi();

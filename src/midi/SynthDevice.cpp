@@ -1,6 +1,5 @@
 #include "midi/SynthDevice.h"
 
-#include <fluidsynth.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +14,7 @@
 #include <thread>
 
 #include "midi/Backends.h"
+#include "midi/FluidSynthLibrary.h"
 
 namespace vocarine {
 
@@ -50,41 +50,41 @@ bool LooksLikeSoundfont(const std::string& path)
     return whole && std::memcmp(header, "RIFF", 4) == 0 && std::memcmp(header + 8, "sfbk", 4) == 0;
 }
 
-void ApplySettings(fluid_settings_t* settings, const SynthOptions& options)
+void ApplySettings(const FluidSynthApi* F, fluid_settings_t* settings, const SynthOptions& options)
 {
-    fluid_settings_setnum(settings, "synth.sample-rate", SampleRate);
-    fluid_settings_setnum(settings, "synth.gain", SynthDevice::Gain);
-    fluid_settings_setint(settings, "audio.period-size", PeriodSize);
-    fluid_settings_setint(settings, "audio.periods", Periods);
+    F->fluid_settings_setnum(settings, "synth.sample-rate", SampleRate);
+    F->fluid_settings_setnum(settings, "synth.gain", SynthDevice::Gain);
+    F->fluid_settings_setint(settings, "audio.period-size", PeriodSize);
+    F->fluid_settings_setint(settings, "audio.periods", Periods);
     // Only the presets the channels use are read: loading takes a fraction of
     // the time and memory of the whole bank.
-    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
+    F->fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
     // Left on, PulseAudio lets the stream grow to about 100 ms of latency.
-    fluid_settings_setint(settings, "audio.pulseaudio.adjust-latency", 0);
+    F->fluid_settings_setint(settings, "audio.pulseaudio.adjust-latency", 0);
     // A non-empty role makes the driver set an environment variable of the
     // whole process while other threads may read the environment.
-    fluid_settings_setstr(settings, "audio.pulseaudio.media-role", "");
+    F->fluid_settings_setstr(settings, "audio.pulseaudio.media-role", "");
     // Played to the speakers, not into an unconnected port.
-    fluid_settings_setint(settings, "audio.jack.autoconnect", 1);
-    fluid_settings_setstr(settings, "audio.jack.id", JackClientName);
-    fluid_settings_setstr(settings, "audio.jack.server", options.jackServer.c_str());
+    F->fluid_settings_setint(settings, "audio.jack.autoconnect", 1);
+    F->fluid_settings_setstr(settings, "audio.jack.id", JackClientName);
+    F->fluid_settings_setstr(settings, "audio.jack.server", options.jackServer.c_str());
 }
 
 // Sends one channel message to the synthesizer.
-bool Deliver(fluid_synth_t* synth, uint8_t status, uint8_t data1, uint8_t data2)
+bool Deliver(const FluidSynthApi* F, fluid_synth_t* synth, uint8_t status, uint8_t data1, uint8_t data2)
 {
     const int channel = status & 0x0F;
     switch (status & 0xF0) {
     case 0x90:
         if (data2 > 0)
-            return fluid_synth_noteon(synth, channel, data1, data2) == FLUID_OK;
+            return F->fluid_synth_noteon(synth, channel, data1, data2) == FLUID_OK;
         [[fallthrough]];
     case 0x80:
         // A note-off for a key that no longer sounds is no error.
-        fluid_synth_noteoff(synth, channel, data1);
+        F->fluid_synth_noteoff(synth, channel, data1);
         return true;
     case 0xB0:
-        return fluid_synth_cc(synth, channel, data1, data2) == FLUID_OK;
+        return F->fluid_synth_cc(synth, channel, data1, data2) == FLUID_OK;
     default:
         return false;
     }
@@ -105,6 +105,7 @@ struct SynthDevice::Engine {
     std::vector<std::unique_ptr<Engine>> predecessors;  // abandoned engines, waited for on the worker
 
     // Made by the worker before the state leaves Loading; read by others only after.
+    const FluidSynthApi* F = nullptr;
     fluid_settings_t* settings = nullptr;
     fluid_synth_t* synth = nullptr;
     fluid_audio_driver_t* driver = nullptr;
@@ -146,15 +147,17 @@ struct SynthDevice::Engine {
 
     void Release()
     {
+        if (F == nullptr)
+            return;
         // The audio thread goes first: it must not render a synthesizer that is being freed.
         if (driver != nullptr)
-            delete_fluid_audio_driver(driver);
+            F->delete_fluid_audio_driver(driver);
         driver = nullptr;
         if (synth != nullptr)
-            delete_fluid_synth(synth);
+            F->delete_fluid_synth(synth);
         synth = nullptr;
         if (settings != nullptr)
-            delete_fluid_settings(settings);
+            F->delete_fluid_settings(settings);
         settings = nullptr;
     }
 
@@ -183,14 +186,14 @@ struct SynthDevice::Engine {
                 continue;
             const Held& note = held[r % HeldCapacity];
             if (note.at == 0) {
-                fluid_synth_all_notes_off(synth, -1);
+                F->fluid_synth_all_notes_off(synth, -1);
                 continue;
             }
             if (heldShift < 0)
                 heldShift = now - note.at;
             if (note.at + heldShift > now)
                 break;
-            Deliver(synth, note.status, note.data1, note.data2);
+            Deliver(F, synth, note.status, note.data1, note.data2);
         }
     }
 
@@ -200,6 +203,11 @@ struct SynthDevice::Engine {
     void Run()
     {
         predecessors.clear();
+        F = FluidSynth();
+        if (F == nullptr) {
+            Finish(LoadFailed, FluidSynthError());
+            return;
+        }
         if (!abandoned.load() && !OpenOutput()) {
             Finish(LoadFailed, "no audio output could be opened");
             return;
@@ -210,7 +218,7 @@ struct SynthDevice::Engine {
                 break;
             if (options.beforeLoad)
                 options.beforeLoad();
-            if (fluid_synth_sfload(synth, path.c_str(), 1) != FLUID_FAILED) {
+            if (F->fluid_synth_sfload(synth, path.c_str(), 1) != FLUID_FAILED) {
                 soundfont = path;
                 Finish(LoadDone, {});
                 return;
@@ -227,12 +235,12 @@ struct SynthDevice::Engine {
 
     bool OpenOutput()
     {
-        settings = new_fluid_settings();
+        settings = F->new_fluid_settings();
         if (settings == nullptr)
             return false;
-        ApplySettings(settings, options);
+        ApplySettings(F, settings, options);
         if (options.renderOffline) {
-            synth = new_fluid_synth(settings);
+            synth = F->new_fluid_synth(settings);
             setup = {"", SampleRate, PeriodSize, Periods};
             return synth != nullptr;
         }
@@ -249,18 +257,18 @@ struct SynthDevice::Engine {
                     continue;
                 rate = jackRate;
             }
-            if (fluid_settings_setstr(settings, "audio.driver", name.c_str()) != FLUID_OK)
+            if (F->fluid_settings_setstr(settings, "audio.driver", name.c_str()) != FLUID_OK)
                 continue;
-            fluid_settings_setnum(settings, "synth.sample-rate", rate);
-            synth = new_fluid_synth(settings);
+            F->fluid_settings_setnum(settings, "synth.sample-rate", rate);
+            synth = F->new_fluid_synth(settings);
             if (synth == nullptr)
                 continue;
-            driver = new_fluid_audio_driver2(settings, &Engine::Render, this);
+            driver = F->new_fluid_audio_driver2(settings, &Engine::Render, this);
             if (driver != nullptr) {
                 setup = {name, rate, PeriodSize, Periods};
                 return true;
             }
-            delete_fluid_synth(synth);
+            F->delete_fluid_synth(synth);
             synth = nullptr;
         }
         return false;
@@ -307,9 +315,9 @@ struct SynthDevice::Engine {
         if (nfx == 0 && nout >= 2) {
             // No separate effect buffers: reverb and chorus are mixed into the dry output.
             float* effects[4] = {out[0], out[1], out[0], out[1]};
-            return fluid_synth_process(engine->synth, len, 4, effects, nout, out);
+            return engine->F->fluid_synth_process(engine->synth, len, 4, effects, nout, out);
         }
-        return fluid_synth_process(engine->synth, len, nfx, fx, nout, out);
+        return engine->F->fluid_synth_process(engine->synth, len, nfx, fx, nout, out);
     }
 };
 
@@ -321,21 +329,29 @@ SynthDevice::~SynthDevice()
     abandoned_.clear();  // at the very end, this waits for loads still running
 }
 
+namespace {
+
+// Where Debian and other systems install a General MIDI soundfont.
+const char* const SystemSoundfonts[] = {"/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2",
+                                        "/usr/share/sounds/sf2/TimGM6mb.sf2",   "/usr/share/sounds/sf3/default-GM.sf3",
+                                        "/usr/share/soundfonts/default.sf2",    "/usr/share/soundfonts/FluidR3_GM.sf2"};
+
+}  // namespace
+
 std::vector<std::string> SynthDevice::DefaultSoundfonts()
 {
     std::vector<std::string> paths;
-    SilenceSoundLibraries();
-    if (fluid_settings_t* settings = new_fluid_settings()) {
+    const FluidSynthApi* F = FluidSynth();
+    fluid_settings_t* settings = F != nullptr ? F->new_fluid_settings() : nullptr;
+    if (settings != nullptr) {
         char* configured = nullptr;
-        if (fluid_settings_dupstr(settings, "synth.default-soundfont", &configured) == FLUID_OK && configured != nullptr) {
+        if (F->fluid_settings_dupstr(settings, "synth.default-soundfont", &configured) == FLUID_OK && configured != nullptr) {
             paths.emplace_back(configured);
-            fluid_free(configured);
+            F->fluid_free(configured);
         }
-        delete_fluid_settings(settings);
+        F->delete_fluid_settings(settings);
     }
-    for (const char* path : {"/usr/share/sounds/sf2/default-GM.sf2", "/usr/share/sounds/sf2/FluidR3_GM.sf2",
-                             "/usr/share/sounds/sf2/TimGM6mb.sf2", "/usr/share/sounds/sf3/default-GM.sf3",
-                             "/usr/share/soundfonts/default.sf2", "/usr/share/soundfonts/FluidR3_GM.sf2"}) {
+    for (const char* path : SystemSoundfonts) {
         if (std::find(paths.begin(), paths.end(), path) == paths.end())
             paths.emplace_back(path);
     }
@@ -350,9 +366,17 @@ bool SynthDevice::Open()
     lastError_.clear();
     SilenceSoundLibraries();
 
-    const std::vector<std::string> candidates = options_.soundfonts.empty() ? DefaultSoundfonts() : options_.soundfonts;
+    // The system's usual places are looked at first: only when none holds a
+    // soundfont is FluidSynth itself loaded here to ask for the one it was built with.
+    std::vector<std::string> candidates = options_.soundfonts;
+    if (candidates.empty())
+        candidates.assign(std::begin(SystemSoundfonts), std::end(SystemSoundfonts));
     std::vector<std::string> present;
     std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(present), Readable);
+    if (present.empty() && options_.soundfonts.empty()) {
+        candidates = DefaultSoundfonts();
+        std::copy_if(candidates.begin(), candidates.end(), std::back_inserter(present), Readable);
+    }
     if (present.empty()) {
         lastError_ = NoSoundfontInstalled;
         return false;
@@ -386,7 +410,7 @@ void SynthDevice::Reset()
     if (!engine_)
         return;
     if (engine_->IsLoaded() && engine_->HeldEmpty()) {
-        fluid_synth_all_notes_off(engine_->synth, -1);
+        engine_->F->fluid_synth_all_notes_off(engine_->synth, -1);
         return;
     }
     // Notes still held back never sound; the ones already played from the
@@ -437,7 +461,7 @@ bool SynthDevice::Send(uint8_t status, uint8_t data1, uint8_t data2)
         return false;
     // Once the held notes have all sounded, notes go straight to the synthesizer.
     if (state == LoadDone && engine_->HeldEmpty())
-        return Deliver(engine_->synth, status, data1, data2);
+        return Deliver(engine_->F, engine_->synth, status, data1, data2);
     const int64_t now = std::chrono::steady_clock::now().time_since_epoch().count();
     return engine_->Hold(now, status, data1, data2);
 }
