@@ -12,7 +12,8 @@ packages=(
   fluid-soundfont-gm fonts-liberation
 )
 if [[ "${1:-}" == "--tests" ]]; then
-  packages+=(libgtest-dev jackd2 libjack-jackd2-dev)
+  # libx11-dev and libxdamage-dev: startup_bench watches the X server.
+  packages+=(libgtest-dev jackd2 libjack-jackd2-dev libx11-dev libxdamage-dev)
 fi
 
 missing=()
