@@ -3,6 +3,9 @@
 #include <alsa/asoundlib.h>
 #include <jack/jack.h>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <mutex>
 #include <thread>
 
@@ -84,6 +87,29 @@ bool JackCycleCounter::WaitCycles(int cycles, std::chrono::milliseconds timeout)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+std::optional<std::vector<std::string>> JackMidiInputPorts()
+{
+    SilenceSoundLibraries();
+    jack_status_t status{};
+    jack_client_t* client = jack_client_open("vocarine-list", JackNoStartServer, &status);
+    if (client == nullptr)
+        return std::nullopt;
+    std::vector<std::string> names;
+    if (const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput)) {
+        for (const char** port = ports; *port != nullptr; ++port)
+            names.emplace_back(*port);
+        jack_free(ports);
+    }
+    jack_client_close(client);
+    return names;
+}
+
+void YieldToTheWindow()
+{
+    // Linux keeps a nice value per thread; the window's thread keeps its own.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
 }
 
 bool AlsaSequencerAnswers()

@@ -81,7 +81,10 @@ TMaxMidi::TMaxMidi() : shared_(std::make_shared<Shared>())
     // is loaded when it opens, on its worker); the system's ports follow
     // from the lister.
     devices_.push_back(std::make_unique<SynthDevice>());
-    StartListing([] { return SystemPorts(); });
+    StartListing([] {
+        YieldToTheWindow();
+        return SystemPorts();
+    });
 }
 
 TMaxMidi::TMaxMidi(MidiDeviceList devices) : devices_(std::move(devices)), shared_(std::make_shared<Shared>())

@@ -212,6 +212,9 @@ struct SynthDevice::Engine {
             Finish(LoadFailed, "no audio output could be opened");
             return;
         }
+        // The audio output's threads are running at full priority by now;
+        // the load, the longest part, gives way to the window's thread.
+        YieldToTheWindow();
         std::vector<std::string> failed;
         for (const std::string& path : soundfonts) {
             if (abandoned.load())
