@@ -203,7 +203,17 @@ struct SynthDevice::Engine {
     void Run()
     {
         predecessors.clear();
-        F = FluidSynth();
+        // FluidSynth's library is loaded by a helper that gives way to the
+        // window's thread; this worker keeps its priority, which the audio
+        // output's threads inherit.
+        try {
+            std::thread([this] {
+                YieldToTheWindow();
+                F = FluidSynth();
+            }).join();
+        } catch (const std::system_error&) {
+            F = FluidSynth();
+        }
         if (F == nullptr) {
             Finish(LoadFailed, FluidSynthError());
             return;
