@@ -105,14 +105,16 @@ TEST_F(StartupSoundTest, TheMidiSetupListShownStraightAfterStartUpIsComplete)
 
 TEST_F(StartupSoundTest, TheMidiSetupListFillsItselfOnceThePortsAreListed)
 {
+    std::atomic<bool> go{false};
     TMaxMidi::SetDeviceProvider(
         [] {
             MidiDeviceList list;
             list.push_back(std::make_unique<RecordingDevice>("Recorder 0"));
             return list;
         },
-        [] {
-            std::this_thread::sleep_for(100ms);
+        [&go] {
+            for (int i = 0; i < 500 && !go; ++i)
+                std::this_thread::sleep_for(10ms);
             MidiDeviceList list;
             list.push_back(std::make_unique<RecordingDevice>("Port 1"));
             return list;
@@ -120,7 +122,9 @@ TEST_F(StartupSoundTest, TheMidiSetupListFillsItselfOnceThePortsAreListed)
     WriteFile("majortonic.txt", DoMiSol);
     CreateWindows();
     EXPECT_EQ(Form2->DeviceCount, 0);
+    go = true;
     QTRY_COMPARE_WITH_TIMEOUT(Form2->DeviceCount, 2, 10000);
+    EXPECT_EQ(Form2->ListBox1->item(1)->text(), "Port 1");
     EXPECT_FALSE(Form2->isVisible());
 }
 
