@@ -18,7 +18,8 @@ packages=(
   fluid-soundfont-gm fonts-liberation
 )
 if [[ "${1:-}" == "--tests" ]]; then
-  packages+=(libgtest-dev jackd2 libjack-jackd2-dev qt6-base-private-dev libx11-dev xvfb xdotool)
+  # libx11-dev and libxdamage-dev: startup_bench and ping_bench watch the X server.
+  packages+=(libgtest-dev jackd2 libjack-jackd2-dev qt6-base-private-dev libx11-dev libxdamage-dev xvfb xdotool)
 fi
 
 case "${1:-}" in

@@ -1,8 +1,10 @@
 #include "midi/Backends.h"
 
 #include <alsa/asoundlib.h>
-#include <fluidsynth.h>
 #include <jack/jack.h>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <mutex>
@@ -15,8 +17,6 @@ namespace {
 void DiscardJackMessage(const char*) {}
 
 void DiscardAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
-
-void DiscardFluidMessage(int, const char*, void*) {}
 
 std::atomic<bool> refuseCounterClient{false};
 
@@ -38,8 +38,7 @@ void SilenceSoundLibraries()
         jack_set_error_function(DiscardJackMessage);
         jack_set_info_function(DiscardJackMessage);
         snd_lib_error_set_handler(DiscardAlsaMessage);
-        for (int level = 0; level < LAST_LOG_LEVEL; ++level)
-            fluid_set_log_function(level, DiscardFluidMessage, nullptr);
+        // FluidSynth's log is silenced when the library is loaded (FluidSynthLibrary).
     });
 }
 
@@ -119,6 +118,29 @@ bool JackCycleCounter::WaitCycles(int cycles, std::chrono::milliseconds timeout)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+std::optional<std::vector<std::string>> JackMidiInputPorts()
+{
+    SilenceSoundLibraries();
+    jack_status_t status{};
+    jack_client_t* client = jack_client_open("vocarine-list", JackNoStartServer, &status);
+    if (client == nullptr)
+        return std::nullopt;
+    std::vector<std::string> names;
+    if (const char** ports = jack_get_ports(client, nullptr, JACK_DEFAULT_MIDI_TYPE, JackPortIsInput)) {
+        for (const char** port = ports; *port != nullptr; ++port)
+            names.emplace_back(*port);
+        jack_free(ports);
+    }
+    jack_client_close(client);
+    return names;
+}
+
+void YieldToTheWindow()
+{
+    // Linux keeps a nice value per thread; the window's thread keeps its own.
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
 }
 
 bool AlsaSequencerAnswers()

@@ -6,7 +6,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 struct _jack_client;  // jack_client_t
 
@@ -55,6 +57,18 @@ private:
     std::atomic<uint64_t> count_{0};
     std::chrono::microseconds period_{LongPeriod};
 };
+
+// Lowers the calling thread's scheduling priority for good (only that
+// thread's, and the threads it starts afterwards). Start-up work done on a
+// worker (loading the soundfont, listing ports) then never takes the
+// processor from the window's thread while that builds and paints the window.
+void YieldToTheWindow();
+
+// The JACK MIDI ports that take MIDI in, by full name ("client:port"), in the
+// server's order, as RtMidi lists them; nullopt when no server answers.
+// Asked with one client that is never activated, which costs the server
+// little: RtMidi's own listing activates a client of its own.
+std::optional<std::vector<std::string>> JackMidiInputPorts();
 
 // Whether the ALSA sequencer can be opened for output.
 bool AlsaSequencerAnswers();

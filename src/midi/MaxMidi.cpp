@@ -1,9 +1,9 @@
 #include "midi/MaxMidi.h"
 
-#include <fluidsynth.h>
-
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <system_error>
 
 #include "midi/Backends.h"
 #include "midi/PortDevice.h"
@@ -13,43 +13,30 @@ namespace vocarine {
 
 namespace {
 
-TMaxMidi::DeviceProvider& Provider()
+struct Providers {
+    TMaxMidi::DeviceProvider first;
+    TMaxMidi::DeviceProvider later;
+};
+
+Providers& Provider()
 {
-    static TMaxMidi::DeviceProvider provider;
-    return provider;
+    static Providers providers;
+    return providers;
 }
 
-bool FluidSynthStarts()
-{
-    fluid_settings_t* settings = new_fluid_settings();
-    if (settings == nullptr)
-        return false;
-    delete_fluid_settings(settings);
-    return true;
-}
-
-// Device 0 the built-in synthesizer, then the ALSA sequencer's ports, then a
-// running JACK server's. A system that can't be reached adds no device.
-MidiDeviceList SystemDevices()
+// The ALSA sequencer's ports, then a running JACK server's. A system that
+// can't be reached adds no device.
+MidiDeviceList SystemPorts()
 {
     SilenceSoundLibraries();
     MidiDeviceList devices;
-    bool anyBackend = false;
-    if (FluidSynthStarts()) {
-        anyBackend = true;
-        devices.push_back(std::make_unique<SynthDevice>());
-    }
     for (const PortSystem system : {PortSystem::AlsaSequencer, PortSystem::Jack}) {
         const auto ports = ListPorts(system);
         if (!ports)
             continue;
-        anyBackend = true;
         for (const std::string& port : *ports)
             devices.push_back(std::make_unique<PortDevice>(system, port));
     }
-    if (!anyBackend)
-        throw EMaxMidiException(
-            "No MIDI output can be used: FluidSynth cannot start, and neither the ALSA sequencer nor a JACK server answers");
     return devices;
 }
 
@@ -75,15 +62,106 @@ bool IsChannelMessage(const MidiEvent& event)
 
 }  // namespace
 
-TMaxMidi::TMaxMidi() : devices_(Provider() ? Provider()() : SystemDevices()) {}
+struct TMaxMidi::Shared {
+    std::mutex mutex;
+    bool done = false;
+    std::function<void()> whenListed;
+};
 
-TMaxMidi::TMaxMidi(MidiDeviceList devices) : devices_(std::move(devices)) {}
-
-TMaxMidi::~TMaxMidi() = default;
-
-void TMaxMidi::SetDeviceProvider(DeviceProvider provider)
+TMaxMidi::TMaxMidi() : shared_(std::make_shared<Shared>())
 {
-    Provider() = std::move(provider);
+    const Providers providers = Provider();
+    if (providers.first) {
+        devices_ = providers.first();
+        StartListing(providers.later);
+        return;
+    }
+    SilenceSoundLibraries();
+    // Device 0, the built-in synthesizer, is there at once (FluidSynth itself
+    // is loaded when it opens, on its worker); the system's ports follow
+    // from the lister.
+    devices_.push_back(std::make_unique<SynthDevice>());
+    StartListing([] {
+        YieldToTheWindow();
+        return SystemPorts();
+    });
+}
+
+TMaxMidi::TMaxMidi(MidiDeviceList devices) : devices_(std::move(devices)), shared_(std::make_shared<Shared>())
+{
+    StartListing({});
+}
+
+TMaxMidi::~TMaxMidi()
+{
+    if (lister_.joinable())
+        lister_.join();
+}
+
+void TMaxMidi::StartListing(DeviceProvider later)
+{
+    const auto finish = [shared = shared_] {
+        std::function<void()> handler;
+        {
+            std::lock_guard lock(shared->mutex);
+            shared->done = true;
+            handler = std::move(shared->whenListed);
+        }
+        if (handler)
+            handler();
+    };
+    if (!later) {
+        finish();
+        return;
+    }
+    try {
+        lister_ = std::thread([this, later = std::move(later), finish] {
+            try {
+                listed_ = later();
+            } catch (...) {
+                listed_.clear();  // a system that can't be asked adds no device
+            }
+            finish();
+        });
+    } catch (const std::system_error&) {
+        listed_ = later();
+        finish();
+    }
+}
+
+void TMaxMidi::WaitForList() const
+{
+    if (!lister_.joinable())
+        return;
+    lister_.join();
+    auto& listed = const_cast<MidiDeviceList&>(listed_);
+    for (auto& device : listed)
+        devices_.push_back(std::move(device));
+    listed.clear();
+}
+
+bool TMaxMidi::Listed() const
+{
+    std::lock_guard lock(shared_->mutex);
+    return shared_->done;
+}
+
+void TMaxMidi::WhenListed(std::function<void()> handler)
+{
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (!shared_->done) {
+            shared_->whenListed = std::move(handler);
+            return;
+        }
+    }
+    if (handler)
+        handler();
+}
+
+void TMaxMidi::SetDeviceProvider(DeviceProvider first, DeviceProvider later)
+{
+    Provider() = {std::move(first), std::move(later)};
 }
 
 int TMaxMidi::GetMidiOutDescription(int index, char* buffer, std::size_t bufferSize) const
@@ -103,12 +181,18 @@ int TMaxMidi::GetMidiOutDescription(int index, char* buffer, std::size_t bufferS
 
 int TMaxMidi::DeviceCount() const
 {
+    WaitForList();
     return static_cast<int>(devices_.size());
 }
 
 MidiDevice* TMaxMidi::Device(int index) const
 {
-    if (index < 0 || index >= DeviceCount())
+    // The devices known at once need no wait: start-up opens device 0 so.
+    if (index < 0)
+        return nullptr;
+    if (static_cast<std::size_t>(index) >= devices_.size())
+        WaitForList();
+    if (static_cast<std::size_t>(index) >= devices_.size())
         return nullptr;
     return devices_[static_cast<std::size_t>(index)].get();
 }
@@ -117,7 +201,7 @@ TMaxMidiOut::TMaxMidiOut(TMaxMidi& midi) : midi_(midi) {}
 
 TMaxMidiOut::~TMaxMidiOut()
 {
-    if (IsOpen()) {
+    if (device_ != nullptr) {
         ResetMidiOut();
         CloseMidiOut();
     }
@@ -126,7 +210,7 @@ TMaxMidiOut::~TMaxMidiOut()
 int TMaxMidiOut::OpenMidiOut(uint16_t device, uint32_t /*flags*/)
 {
     // Opening over an open port moves it: the notes on the old device end first.
-    if (IsOpen()) {
+    if (device_ != nullptr) {
         ResetMidiOut();
         CloseMidiOut();
     }
@@ -135,6 +219,7 @@ int TMaxMidiOut::OpenMidiOut(uint16_t device, uint32_t /*flags*/)
         lastOpenError_ = "MIDI output device " + std::to_string(device) + " does not exist";
         return OpenErrorNoSuchDevice;
     }
+    target->SetFailureHandler(onFailure_);
     if (!target->Open()) {
         const std::string why = target->LastError();
         lastOpenError_ = target->Name() + ": " + (why.empty() ? std::string("it could not be opened") : why);
@@ -163,7 +248,7 @@ void TMaxMidiOut::CloseMidiOut()
 
 bool TMaxMidiOut::IsOpen() const
 {
-    return device_ != nullptr;
+    return device_ != nullptr && !device_->Failed();
 }
 
 int TMaxMidiOut::OpenDevice() const
@@ -175,7 +260,7 @@ int TMaxMidiOut::PutMidiOut(LPMIDIEVENT event)
 {
     if (event == nullptr)
         throw EMaxMidiException("PutMidiOut needs an event");
-    if (device_ == nullptr)
+    if (!IsOpen())
         return PutPortClosed;
     // We keep no queue: an event is either sent at once or not at all.
     if (event->time != SendNow)
@@ -187,6 +272,10 @@ int TMaxMidiOut::PutMidiOut(LPMIDIEVENT event)
 
 std::string TMaxMidiOut::LastOpenError() const
 {
+    if (device_ != nullptr && device_->Failed()) {
+        const std::string why = device_->LastError();
+        return device_->Name() + ": " + (why.empty() ? std::string("it could not be opened") : why);
+    }
     return lastOpenError_;
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "midi/MidiDevice.h"
@@ -25,8 +26,10 @@ using MidiDeviceList = std::vector<std::unique_ptr<MidiDevice>>;
 class TMaxMidi {
 public:
     // Lists the devices: device 0 the built-in synthesizer, then every MIDI
-    // output port of the system. Throws EMaxMidiException when no MIDI backend
-    // at all can be used.
+    // output port of the system. The ports are listed on a worker thread
+    // (asking a JACK server takes a while), so the synthesizer can be opened
+    // at once; whatever needs the ports waits for the list. A device list
+    // from a test's provider may throw EMaxMidiException.
     TMaxMidi();
     explicit TMaxMidi(MidiDeviceList devices);
     ~TMaxMidi();
@@ -40,13 +43,30 @@ public:
     int DeviceCount() const;
     MidiDevice* Device(int index) const;  // nullptr when out of range
 
-    // Tests (and only tests) replace where the device list comes from; an
-    // empty function restores the system's devices.
+    // Whether every device is listed, without waiting.
+    bool Listed() const;
+    // Called once when every device is listed: on the lister's thread, or at
+    // once on the caller's when the list is complete already.
+    void WhenListed(std::function<void()> handler);
+
+    // Tests (and only tests) replace where the device list comes from: `first`
+    // is called at once, `later` (when given) on the worker, and its devices
+    // follow. Empty functions restore the system's devices.
     using DeviceProvider = std::function<MidiDeviceList()>;
-    static void SetDeviceProvider(DeviceProvider provider);
+    static void SetDeviceProvider(DeviceProvider first, DeviceProvider later = {});
 
 private:
-    MidiDeviceList devices_;
+    void StartListing(DeviceProvider later);
+    void WaitForList() const;
+
+    // The devices known at once, then (after WaitForList) the listed ones.
+    // The list is used from one thread; only the worker's own fields below
+    // are shared with it.
+    mutable MidiDeviceList devices_;
+    mutable std::thread lister_;
+    MidiDeviceList listed_;  // the worker's result, taken over by WaitForList
+    struct Shared;
+    std::shared_ptr<Shared> shared_;
 };
 
 class TMaxMidiOut {
@@ -61,6 +81,7 @@ public:
     int OpenMidiOut(uint16_t device, uint32_t flags);
     void ResetMidiOut();
     void CloseMidiOut();
+    // False also when the device failed after it opened (see MidiDevice::Failed).
     bool IsOpen() const;
     int OpenDevice() const;  // index of the open device, -1 when closed
 
@@ -70,14 +91,19 @@ public:
 
     // Name of the device of the last failed open and why it failed, in words
     // for the user ("Built-in synthesizer: no audio output could be opened").
-    // Empty after a successful open.
+    // Empty after a successful open, until the device fails.
     std::string LastOpenError() const;
+
+    // Called, on any thread, when the open device fails after it opened; the
+    // owner then looks at IsOpen and LastOpenError on its own thread.
+    void SetFailureHandler(MidiDevice::FailureHandler handler) { onFailure_ = std::move(handler); }
 
 private:
     TMaxMidi& midi_;
     MidiDevice* device_ = nullptr;
     int deviceIndex_ = -1;
     std::string lastOpenError_;
+    MidiDevice::FailureHandler onFailure_;
 };
 
 constexpr uint32_t OpenFlags = 78624;  // 0x13320, passed on every open

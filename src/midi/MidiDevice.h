@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace vocarine {
@@ -27,6 +28,14 @@ public:
 
     // Why the last Open failed, in plain words; empty when unknown.
     virtual std::string LastError() const = 0;
+
+    // A device that finishes opening on a worker (the built-in synthesizer:
+    // its audio output and soundfont) can fail after Open said yes. Failed()
+    // then answers true and LastError() says why; the handler set before Open
+    // is called once, on the worker's thread.
+    using FailureHandler = std::function<void()>;
+    virtual bool Failed() const { return false; }
+    virtual void SetFailureHandler(FailureHandler /*handler*/) {}
 };
 
 }  // namespace vocarine

@@ -110,6 +110,8 @@ std::string Joined(const std::string& client, const std::string& port)
 
 std::optional<std::vector<std::string>> ListPorts(PortSystem system)
 {
+    if (system == PortSystem::Jack)
+        return JackMidiInputPorts();
     std::array<char, 160> errors{};
     auto out = MakeOutput(system, &errors);
     if (!out)

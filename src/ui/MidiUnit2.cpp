@@ -42,7 +42,8 @@ TForm2::TForm2(QWidget* owner) : QDialog(owner)
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(109, 183, 75, 25);
 
-    FillDeviceList();
+    if (Form1 && Form1->MaxMidi && Form1->MaxMidi->Listed())
+        ListDevices();
 
     // A selection by mouse or keyboard switches the device; so does a click on
     // the entry already selected, which changes no selection.
@@ -55,6 +56,14 @@ TForm2::TForm2(QWidget* owner) : QDialog(owner)
             ListBox1Click(ListBox1);
     });
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(Button1); });
+}
+
+void TForm2::ListDevices()
+{
+    if (listed_)
+        return;
+    listed_ = true;
+    FillDeviceList();
 }
 
 void TForm2::FillDeviceList()
@@ -99,6 +108,7 @@ void TForm2::Button1Click(QObject*)
 
 void TForm2::showEvent(QShowEvent* event)
 {
+    ListDevices();
     QDialog::showEvent(event);
     resize(ClientSizeFor(this, {OuterWidth, OuterHeight}));
 }

@@ -19,6 +19,12 @@ public:
     QListWidget* ListBox1 = nullptr;
     int32_t DeviceCount = 0;
 
+    // Fills the device list once every device is known (waiting for the list
+    // when needed); later calls do nothing. The window fills it when it is
+    // built if the list is complete then, else when the main window hears
+    // that it is, and at the latest when it is first shown.
+    void ListDevices();
+
 public slots:
     void ListBox1Click(QObject* Sender);
     void Button1Click(QObject* Sender);
@@ -29,6 +35,7 @@ protected:
 
 private:
     void FillDeviceList();
+    bool listed_ = false;
 
     // Whether the mouse press now under way already changed the selection
     // (then its click must not switch the device a second time).

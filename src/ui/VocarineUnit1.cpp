@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPalette>
@@ -119,9 +120,10 @@ TForm1::TForm1(QWidget* owner)
     setPalette(face);
     setFont(DesignFont(14));
 
+    // First, so that the system's MIDI ports are listed on the MIDI layer's
+    // worker while the window is built.
+    CreateMidi();
     CreateControls();
-    MaxMidi = std::make_unique<vocarine::TMaxMidi>();
-    MaxMidiOut = std::make_unique<vocarine::TMaxMidiOut>(*MaxMidi);
     AudioInputs = std::make_unique<vocarine::AudioInputs>(vocarine::AudioDeviceList{});
     AudioInputPort = std::make_unique<vocarine::AudioInputPort>(*AudioInputs);
     StartAudioInputSearch();
@@ -193,6 +195,29 @@ QSize TForm1::SmallestWholeSize() const
     if (!statusBar()->isHidden())
         height += statusBar()->sizeHint().height();
     return {controls.right() + 1, height};
+}
+
+void TForm1::CreateMidi()
+{
+    MaxMidi = std::make_unique<vocarine::TMaxMidi>();
+    MaxMidiOut = std::make_unique<vocarine::TMaxMidiOut>(*MaxMidi);
+    // Both are called on a worker of the MIDI layer; the window hears of them
+    // through its event queue. The MIDI layer is gone before this window is.
+    MaxMidi->WhenListed([this] {
+        QMetaObject::invokeMethod(this, [] { if (Form2) Form2->ListDevices(); }, Qt::QueuedConnection);
+    });
+    MaxMidiOut->SetFailureHandler([this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                ReportMidiOpenFailure();
+                // The entry of the device that failed says why, as after a failed open.
+                QListWidgetItem* entry = Form2 ? Form2->ListBox1->item(MaxMidiOut->OpenDevice()) : nullptr;
+                if (entry != nullptr && !MaxMidiOut->IsOpen())
+                    entry->setToolTip(QString::fromStdString(MaxMidiOut->LastOpenError()));
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void TForm1::CreateControls()

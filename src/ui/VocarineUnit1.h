@@ -166,6 +166,7 @@ private:
     void BuildNoteTable();
     void CreateNoteLabels();
 
+    void CreateMidi();
     void CreateControls();
     void CreateMenu();
     void LoadStartupCells();

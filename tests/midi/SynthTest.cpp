@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <iterator>
+#include <mutex>
+#include <thread>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -14,11 +19,13 @@
 #include "midi/Backends.h"
 #include "midi/MaxMidi.h"
 #include "midi/SynthDevice.h"
+#include "SynthTestSupport.h"
 
 namespace {
 
 using namespace vocarine;
 using namespace std::chrono_literals;
+using namespace vocarine::testing;
 
 constexpr int Block = 256;  // rendered in the blocks an audio driver asks for
 
@@ -66,79 +73,6 @@ private:
     SynthDevice device_;
     std::vector<float> recording_;
 };
-
-// Normalised autocorrelation of x at lag.
-double Correlation(const std::vector<float>& x, std::size_t lag)
-{
-    const std::size_t n = x.size() - lag;
-    double xy = 0, xx = 0, yy = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        xy += double(x[i]) * x[i + lag];
-        xx += double(x[i]) * x[i];
-        yy += double(x[i + lag]) * x[i + lag];
-    }
-    return xx > 0 && yy > 0 ? xy / std::sqrt(xx * yy) : 0.0;
-}
-
-// Power of the Hann-windowed signal at `hz` (one bin of a DFT at any frequency).
-double PowerAt(const std::vector<float>& x, double hz, double rate)
-{
-    const double w = 2 * M_PI * hz / rate;
-    double re = 0, im = 0;
-    const double n = double(x.size());
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const double hann = 0.5 - 0.5 * std::cos(2 * M_PI * double(i) / (n - 1));
-        re += hann * x[i] * std::cos(w * double(i));
-        im -= hann * x[i] * std::sin(w * double(i));
-    }
-    return re * re + im * im;
-}
-
-// The fundamental of a steady stretch of a piano tone. The autocorrelation's
-// shortest strong period gives it to within a few percent without knowing
-// what to expect (so a note an octave off is not mistaken for the right one
-// by way of its harmonics); then the fundamental partial's peak in the
-// spectrum near that estimate gives it to a fraction of a cent.
-double Fundamental(const std::vector<float>& x, double rate)
-{
-    const auto minLag = static_cast<std::size_t>(rate / 2000);
-    const auto maxLag = static_cast<std::size_t>(rate / 50);
-    std::vector<double> r(maxLag + 2, 0.0);
-    for (std::size_t lag = minLag; lag <= maxLag + 1; ++lag)
-        r[lag] = Correlation(x, lag);
-    const double best = *std::max_element(r.begin() + long(minLag), r.end());
-    std::size_t period = 0;
-    for (std::size_t lag = minLag + 1; lag <= maxLag && period == 0; ++lag)
-        if (r[lag] >= 0.9 * best && r[lag] >= r[lag - 1] && r[lag] >= r[lag + 1])
-            period = lag;
-    if (period == 0)
-        return 0;
-    const double coarse = rate / double(period);
-
-    // Half-cent steps over a semitone either side, then a parabola through the top three.
-    double bestHz = coarse, bestPower = -1;
-    std::vector<std::pair<double, double>> scan;
-    for (double cents = -100; cents <= 100; cents += 0.5) {
-        const double hz = coarse * std::pow(2.0, cents / 1200);
-        const double power = PowerAt(x, hz, rate);
-        scan.emplace_back(hz, power);
-        if (power > bestPower) {
-            bestPower = power;
-            bestHz = hz;
-        }
-    }
-    const auto top = std::find_if(scan.begin(), scan.end(), [&](auto& p) { return p.first == bestHz; });
-    if (top == scan.begin() || top + 1 == scan.end())
-        return bestHz;
-    const double a = std::log((top - 1)->second), b = std::log(top->second), c = std::log((top + 1)->second);
-    const double shift = 0.5 * (a - c) / (a - 2 * b + c);  // in steps of half a cent
-    return bestHz * std::pow(2.0, shift * 0.5 / 1200);
-}
-
-double Cents(double hz, double reference)
-{
-    return 1200 * std::log2(hz / reference);
-}
 
 struct PitchCase {
     uint8_t key;
@@ -259,12 +193,13 @@ TEST_F(SynthSetup, FallsBackToTheNextSoundfontThatExists)
     EXPECT_EQ(synth.Device().SoundfontPath(), real);
 }
 
-TEST_F(SynthSetup, WithoutASoundfontFailsToOpenAndSaysWhy)
+TEST_F(SynthSetup, WithoutASoundfontFailsToOpenAndNamesThePackageToInstall)
 {
     OfflineSynth synth(WithSoundfonts({dir_ + "/missing.sf2"}));
     EXPECT_FALSE(synth.Device().Open());
     EXPECT_FALSE(synth.Device().IsOpen());
-    EXPECT_EQ(synth.Device().LastError(), "no General MIDI soundfont was found");
+    EXPECT_EQ(synth.Device().LastError(),
+              "no General MIDI soundfont is installed; install the package fluid-soundfont-gm");
     EXPECT_FALSE(synth.Device().Send(0x90, 60, 80));
 }
 
@@ -276,7 +211,16 @@ TEST_F(SynthSetup, ASoundfontThatIsNoSoundfontFailsToOpen)
     EXPECT_EQ(synth.Device().LastError(), fake + " is not a SoundFont file");
 }
 
-TEST_F(SynthSetup, WithoutAudioOutputFailsToOpenAndStartsNoServer)
+// Counts the calls of a device's failure handler, which come from its worker.
+struct FailureCount {
+    std::atomic<int> calls{0};
+    MidiDevice::FailureHandler Handler()
+    {
+        return [this] { calls.fetch_add(1); };
+    }
+};
+
+TEST_F(SynthSetup, WithoutAudioOutputFailsOnItsWorkerAndStartsNoServer)
 {
     const std::string server = "vocarine-no-such-server";
     MidiDeviceList devices;
@@ -284,12 +228,233 @@ TEST_F(SynthSetup, WithoutAudioOutputFailsToOpenAndStartsNoServer)
     options.audioDrivers = {"jack"};
     options.jackServer = server;
     devices.push_back(std::make_unique<SynthDevice>(options));
+    auto* synth = static_cast<SynthDevice*>(devices.front().get());
     TMaxMidi midi(std::move(devices));
     TMaxMidiOut out(midi);
-    EXPECT_LE(out.OpenMidiOut(0, OpenFlags), 32);
+    FailureCount failures;
+    out.SetFailureHandler(failures.Handler());
+    // The audio output opens on the worker: the open itself never waits for it.
+    EXPECT_GT(out.OpenMidiOut(0, OpenFlags), 32);
+    EXPECT_FALSE(synth->WaitUntilLoaded(20s));
+    EXPECT_EQ(failures.calls.load(), 1);
     EXPECT_FALSE(out.IsOpen());
     EXPECT_EQ(out.LastOpenError(), "Built-in synthesizer: no audio output could be opened");
+    MidiEvent note{SendNow, NoteOnStatus, 60, NoteVelocity, 0};
+    EXPECT_EQ(out.PutMidiOut(&note), PutPortClosed);
     EXPECT_FALSE(JackServerAnswers(server));
 }
+
+// Soundfonts whose header is good but whose body is not.
+std::string Damaged(const std::string& kind, const std::string& real)
+{
+    std::ifstream in(real, std::ios::binary);
+    std::string bytes(64 * 1024, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (kind == "truncated")
+        return bytes;
+    // The header as it stands, then noise.
+    std::string noisy = bytes.substr(0, 12);
+    for (int i = 0; i < 64 * 1024; ++i)
+        noisy.push_back(static_cast<char>((i * 7919 + 13) & 0xFF));
+    return noisy;
+}
+
+class DamagedSoundfont : public SynthSetup, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(DamagedSoundfont, IsPassedOverForTheNextOne)
+{
+    const std::string real = SystemSoundfont();
+    ASSERT_FALSE(real.empty()) << "no GM soundfont installed (fluid-soundfont-gm)";
+    const std::string damaged = Write("damaged.sf2", Damaged(GetParam(), real));
+    OfflineSynth synth(WithSoundfonts({damaged, real}));
+    FailureCount failures;
+    synth.Device().SetFailureHandler(failures.Handler());
+    ASSERT_TRUE(synth.Start()) << synth.Device().LastError();
+    EXPECT_EQ(synth.Device().SoundfontPath(), real);
+    EXPECT_FALSE(synth.Device().Failed());
+    EXPECT_EQ(failures.calls.load(), 0);
+    EXPECT_TRUE(synth.Device().Send(0x90, 69, 80));
+    synth.Render(0.3);
+    EXPECT_GT(synth.Level(0.1, 0.2), 0.001);
+}
+
+TEST_P(DamagedSoundfont, AloneMakesTheDeviceFailAndSaysWhich)
+{
+    const std::string real = SystemSoundfont();
+    ASSERT_FALSE(real.empty()) << "no GM soundfont installed (fluid-soundfont-gm)";
+    const std::string damaged = Write("damaged.sf2", Damaged(GetParam(), real));
+    auto device = std::make_unique<SynthDevice>([&] {
+        SynthOptions options = WithSoundfonts({damaged});
+        options.renderOffline = true;
+        return options;
+    }());
+    SynthDevice* synth = device.get();
+    MidiDeviceList devices;
+    devices.push_back(std::move(device));
+    TMaxMidi midi(std::move(devices));
+    TMaxMidiOut out(midi);
+    FailureCount failures;
+    out.SetFailureHandler(failures.Handler());
+    EXPECT_GT(out.OpenMidiOut(0, OpenFlags), 32);
+    EXPECT_FALSE(synth->WaitUntilLoaded(20s));
+    EXPECT_EQ(failures.calls.load(), 1);
+    EXPECT_TRUE(synth->Failed());
+    EXPECT_FALSE(synth->IsOpen());
+    EXPECT_FALSE(out.IsOpen());
+    EXPECT_EQ(out.LastOpenError(), "Built-in synthesizer: the soundfont " + damaged + " could not be loaded");
+    MidiEvent note{SendNow, NoteOnStatus, 60, NoteVelocity, 0};
+    EXPECT_EQ(out.PutMidiOut(&note), PutPortClosed);
+
+    // Another device can be opened afterwards, as after any failed open.
+    out.CloseMidiOut();
+    EXPECT_FALSE(synth->Failed());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, DamagedSoundfont, ::testing::Values("truncated", "noise"),
+                         [](const ::testing::TestParamInfo<const char*>& info) { return std::string(info.param); });
+
+TEST(SynthClose, NeverWaitsForALoadStillRunning)
+{
+    HeldLoad load;
+    SynthDevice synth(load.Options());
+    FailureCount failures;
+    synth.SetFailureHandler(failures.Handler());
+    ASSERT_TRUE(synth.Open()) << synth.LastError();
+    ASSERT_TRUE(load.WaitUntilStarted());
+
+    // Before the load is let go: a close that waited for it would return
+    // only after the held load timed out, and find it let go.
+    std::atomic<bool> closed{false};
+    std::thread releaser([&] {
+        for (int i = 0; i < 1000 && !closed.load(); ++i)
+            std::this_thread::sleep_for(10ms);
+        load.Release();
+    });
+    synth.Close();
+    const bool loadStillRunning = !load.Released();
+    closed.store(true);
+    releaser.join();
+    EXPECT_TRUE(loadStillRunning) << "Close waited for the load";
+    EXPECT_FALSE(synth.IsOpen());
+    EXPECT_FALSE(synth.Send(0x90, 60, 80));
+
+    // Opened again at once, it loads; the abandoned load told no one.
+    ASSERT_TRUE(synth.Open());
+    EXPECT_TRUE(synth.WaitUntilLoaded(20s));
+    EXPECT_EQ(failures.calls.load(), 0);
+}
+
+TEST(SynthWhileLoading, HoldsNotesBackAndPlaysThemInOrderAndInTimeOnceLoaded)
+{
+    HeldLoad load;
+    SynthOptions options = load.Options();
+    OfflineSynth synth(options);
+    SynthDevice& device = synth.Device();
+    ASSERT_TRUE(device.Open()) << device.LastError();
+    ASSERT_TRUE(load.WaitUntilStarted());
+
+    // Three legato notes 300 ms apart, the last left sounding, as Play puts them.
+    const uint8_t keys[] = {60, 64, 67};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(device.Send(0x90, keys[i], 80)) << "note " << i << " was refused";
+        if (i < 2) {
+            std::this_thread::sleep_for(300ms);
+            EXPECT_TRUE(device.Send(0x80, keys[i], 80));
+        }
+    }
+    load.Release();
+    ASSERT_TRUE(device.WaitUntilLoaded(20s));
+    const std::vector<float> heard = RenderInRealTime(device, 1.2);
+
+    const std::size_t onset = Onset(heard);
+    ASSERT_LT(onset, std::size_t(0.1 * synth.Rate())) << "the held notes did not sound at once";
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NEAR(CentsFromKey(heard, synth.Rate(), onset, 0.3 * i + 0.07, 0.18, keys[i]), 0.0, 30.0)
+            << "note " << i;
+
+    // Played straight once the held notes are out.
+    EXPECT_TRUE(device.Send(0x80, 67, 80));
+    device.Reset();
+}
+
+TEST(SynthWhileLoading, AResetDropsTheNotesHeldBack)
+{
+    HeldLoad load;
+    OfflineSynth synth(load.Options());
+    ASSERT_TRUE(synth.Device().Open());
+    ASSERT_TRUE(load.WaitUntilStarted());
+    EXPECT_TRUE(synth.Device().Send(0x90, 60, 80));
+    EXPECT_TRUE(synth.Device().Send(0x90, 67, 80));
+    synth.Device().Reset();
+    load.Release();
+    ASSERT_TRUE(synth.Device().WaitUntilLoaded(20s));
+    synth.Render(0.5);
+    EXPECT_LT(synth.Level(0, 0.5), 1e-5);  // below -100 dBFS: nothing played
+    // A note put now sounds.
+    EXPECT_TRUE(synth.Device().Send(0x90, 69, 80));
+    synth.Render(0.3);
+    EXPECT_GT(synth.Level(0.6, 0.2), 0.001);
+}
+
+// The level: a cell at velocity 80 and the starting tempo (800 ms a note)
+// plays near -20 dBFS RMS, and nothing clips when the tonic and the last note
+// of the cell before still sound under it, at any tempo and in any register.
+struct LevelCase {
+    int noteMs;
+    uint8_t lowest;  // do of the cell
+};
+
+class SynthLevel : public ::testing::TestWithParam<LevelCase> {};
+
+TEST_P(SynthLevel, CellIsLoudEnoughAndNeverClips)
+{
+    const LevelCase c = GetParam();
+    OfflineSynth synth;
+    ASSERT_TRUE(synth.Start()) << synth.Device().LastError();
+    SynthDevice& device = synth.Device();
+    const double rate = synth.Rate();
+    std::vector<float> left(Block), right(Block);
+    double sum = 0, peak = 0;
+    std::size_t frames = 0;
+    const auto render = [&](double seconds, bool measured) {
+        for (std::size_t done = 0; done < std::size_t(seconds * rate); done += Block) {
+            device.Render(left.data(), right.data(), Block);
+            for (int i = 0; i < Block; ++i) {
+                peak = std::max({peak, double(std::fabs(left[i])), double(std::fabs(right[i]))});
+                if (measured)
+                    sum += double(left[i]) * left[i] + double(right[i]) * right[i];
+            }
+            if (measured)
+                frames += Block;
+        }
+    };
+    device.Send(0x90, 60, 80);  // "Where's Do?" in C, left sounding
+    render(0.5, false);
+    device.Send(0x90, c.lowest + 12, 80);  // the last note of the cell before, left sounding
+    render(0.5, false);
+    const int steps[] = {0, 2, 4, 5, 7, 9, 11, 12, 11, 12};
+    for (int i = 0; i < 10; ++i) {
+        device.Send(0x90, uint8_t(c.lowest + steps[i]), 80);
+        render(c.noteMs / 1000.0, true);
+        if (i < 9)
+            device.Send(0x80, uint8_t(c.lowest + steps[i]), 80);
+    }
+    render(1.0, false);
+    const double rmsDb = 10 * std::log10(sum / (2.0 * double(frames)));
+    const double peakDb = 20 * std::log10(peak);
+    if (c.noteMs == 800 && c.lowest == 60) {
+        EXPECT_NEAR(rmsDb, -20.0, 2.0);
+    }
+    EXPECT_GT(rmsDb, -26.0);
+    EXPECT_LT(peakDb, -1.0) << "RMS " << rmsDb << " dBFS";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cells, SynthLevel,
+                         ::testing::Values(LevelCase{800, 60}, LevelCase{800, 45}, LevelCase{800, 81},
+                                           LevelCase{50, 45}, LevelCase{50, 60}, LevelCase{50, 81}),
+                         [](const ::testing::TestParamInfo<LevelCase>& info) {
+                             return "Note" + std::to_string(info.param.noteMs) + "msFromKey" +
+                                    std::to_string(info.param.lowest);
+                         });
 
 }  // namespace
