@@ -949,7 +949,10 @@ void TForm1::ShowGrade(int cell, vocarine::CellGrade grade)
     gradedCell_ = cell;
     grade_ = std::move(grade);
     // The line is shown at once; the colours whenever the cell is.
-    GradeLine->setText(QString::fromStdString(grade_.summary));
+    // One line: a summary longer than the panel is cut short, and whole in its tooltip.
+    const QString summary = QString::fromStdString(grade_.summary);
+    GradeLine->setText(GradeLine->fontMetrics().elidedText(summary, Qt::ElideRight, GradeLine->width()));
+    GradeLine->setToolTip(summary);
     GradeLine->show();
     PaintGrade();
 }
@@ -959,6 +962,7 @@ void TForm1::ClearGrade()
     gradedCell_.reset();
     grade_ = {};
     GradeLine->clear();
+    GradeLine->setToolTip({});
     GradeLine->hide();
     PitchTrace->Clear();
     PaintGrade();

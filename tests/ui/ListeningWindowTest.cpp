@@ -186,7 +186,10 @@ TEST_P(GradingTakesTest, EveryNoteGetsItsVerdictOnItsLabel)
     ASSERT_NE(Form1->ShownGrade(), nullptr);
     EXPECT_EQ(ShownVerdicts(5), c.verdicts);
     EXPECT_FALSE(Form1->GradeLine->isHidden());
-    EXPECT_EQ(Form1->GradeLine->text().toStdString(), Form1->ShownGrade()->summary);
+    EXPECT_EQ(Form1->GradeLine->toolTip().toStdString(), Form1->ShownGrade()->summary);
+    // One line that fits under the panel.
+    EXPECT_LE(Form1->GradeLine->fontMetrics().horizontalAdvance(Form1->GradeLine->text()), Form1->GradeLine->width());
+    EXPECT_TRUE(Form1->GradeLine->toolTip().startsWith(Form1->GradeLine->text().chopped(1)));
     EXPECT_FALSE(Form1->PitchTrace->IsEmpty());
     for (int j = 0; j < 5; ++j) {
         SCOPED_TRACE(j);
