@@ -89,7 +89,13 @@ TEST_F(ListenCommand, GradesTakesNoteByNote)
 TEST_F(ListenCommand, JsonHasOneEntryPerWrittenNote)
 {
     // Cell 2 in C is sol mi do at 67 64 60: sung an octave up, mi 35 cents flat.
-    const std::string take = Take({79, 75.65, 72});
+    Cell cell;
+    cell.count = 3;
+    cell.notes[0] = {11, 1};
+    cell.notes[1] = {9, 1};
+    cell.notes[2] = {7, 1};
+    const std::string take = scratch_.PathOf("up.wav");
+    ASSERT_TRUE(WriteWavFile(take, Renderer().Render(takes::CellTake(cell, 0, {0, -35, 0}, {}, takes::VoiceOohs, 1))));
     const testing::Run run = Listen("--json " + Quote(take) + " " + Quote(cells_) + " 2 C");
     ASSERT_EQ(run.status, 0) << run.output;
     const std::string expectedStart = "{\"notes\": [{\"syllable\": \"sol\", \"verdict\": \"in tune\", \"cents\": ";
