@@ -23,6 +23,7 @@ const char* PitchMethodName(PitchMethod method);
 
 class PitchTracker {
 public:
+    // Throws std::invalid_argument for rates below 8000 Hz.
     explicit PitchTracker(uint32_t sampleRate, PitchMethod method = kDefaultPitchMethod);
     ~PitchTracker();
     PitchTracker(const PitchTracker&) = delete;

@@ -152,10 +152,13 @@ TEST(WavFile, RefusesWhatItCannotReadNamingTheFileAndTheFault)
         EXPECT_EQ(message.rfind(path + ": ", 0), 0u) << message;
         EXPECT_NE(message.find(c.says), std::string::npos) << message;
     }
-    const std::string missing = scratch.PathOf("missing.wav");
-    const auto result = ReadWavFile(missing);
-    ASSERT_TRUE(std::holds_alternative<WavError>(result));
-    EXPECT_NE(std::get<WavError>(result).message.find(missing + ": cannot open"), std::string::npos);
+    std::filesystem::create_directories(scratch.PathOf("folder.wav"));
+    for (const std::string& path : {scratch.PathOf("missing.wav"), scratch.PathOf("folder.wav")}) {
+        const auto result = ReadWavFile(path);
+        ASSERT_TRUE(std::holds_alternative<WavError>(result)) << path;
+        EXPECT_NE(std::get<WavError>(result).message.find(path + ": cannot open"), std::string::npos)
+            << std::get<WavError>(result).message;
+    }
 }
 
 }  // namespace
