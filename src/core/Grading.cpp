@@ -460,9 +460,16 @@ std::string Summarize(const std::vector<NoteGrade>& notes, std::size_t extras, b
 
 }  // namespace
 
-CellGrade GradeSungNotes(const std::vector<SungNote>& sung, const Cell& cell, const NoteTableArray& table,
+CellGrade GradeSungNotes(const std::vector<SungNote>& heard, const Cell& cell, const NoteTableArray& table,
                          int32_t keyOffset, bool anyOctave)
 {
+    // Notes without a pitch (none can come from FindSungNotes) are not notes.
+    std::vector<SungNote> sung;
+    for (const SungNote& note : heard) {
+        if (std::isfinite(note.midi) && note.midi > 0.0) {
+            sung.push_back(note);
+        }
+    }
     const std::size_t n = static_cast<std::size_t>(std::clamp<int32_t>(cell.count, 0, MaxNotes));
     const std::size_t m = sung.size();
     std::vector<double> written(n);
