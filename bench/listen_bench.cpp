@@ -258,6 +258,19 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(seed), chunk);
     std::printf("Per condition, method %s:\n\n", PitchMethodName(kDefaultPitchMethod));
     PrintHeader();
+    // Rows grouped by condition, in the order the set is described.
+    const std::vector<std::string> rank = {"all",    "noise: clean", "noise: 40", "noise: 25", "noise: 15", "voice",
+                                           "range", "sung",         "fault",     "glides",    "vibrato"};
+    auto rankOf = [&](const std::string& name) {
+        for (std::size_t r = 0; r < rank.size(); ++r) {
+            if (name.rfind(rank[r], 0) == 0) {
+                return r;
+            }
+        }
+        return rank.size();
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](const std::string& a, const std::string& b) { return rankOf(a) < rankOf(b); });
     for (const std::string& name : order) {
         PrintRow(name, groups[name]);
     }

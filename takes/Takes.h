@@ -67,6 +67,14 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// A take of `cell` sung in `keyOffset` by `program`: every note at its written
+// pitch moved by `octaves` and by its entry of `detunesCents` (missing
+// entries: 0), the notes whose indices are in `skip` left out; each note held
+// `seconds`, 0.2 s apart, after `leadIn` seconds of silence.
+TakeDescription CellTake(const Cell& cell, int32_t keyOffset, const std::vector<double>& detunesCents = {},
+                         const std::vector<int>& skip = {}, int program = VoiceOohs, int octaves = 0,
+                         double seconds = 0.5, double leadIn = 0.3);
+
 // What a take of the evaluation set is meant to be graded as.
 struct TruthNote {
     std::string syllable;

@@ -23,6 +23,7 @@ const char* PitchMethodName(PitchMethod method);
 
 class PitchTracker {
 public:
+    // Throws std::invalid_argument for rates below 8000 Hz.
     explicit PitchTracker(uint32_t sampleRate, PitchMethod method = kDefaultPitchMethod);
     ~PitchTracker();
     PitchTracker(const PitchTracker&) = delete;
@@ -30,7 +31,8 @@ public:
 
     // Takes any number of mono samples (-1..1) and appends one frame to `out`
     // for every hop completed; silence and breath give frames with midi 0.
-    // Frame times count from the first sample fed since construction or Restart.
+    // Frame times count from the first sample fed since construction or Restart;
+    // a frame's time is the end of its hop, the moment it is complete.
     void Feed(const float* samples, std::size_t count, PitchTrack& out);
 
     // Forgets everything fed so far; the next sample is time 0.

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -30,9 +31,16 @@ WavError Fail(const std::string& path, const std::string& what) { return WavErro
 }  // namespace
 
 std::variant<WavAudio, WavError> ReadWavFile(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return Fail(path, "cannot open the file (Is a directory)");
     std::ifstream in(path, std::ios::binary);
     if (!in) return Fail(path, "cannot open the file (" + std::string(std::strerror(errno)) + ")");
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::string bytes;
+    try {
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+        return Fail(path, "cannot read the file");
+    }
     if (in.bad()) return Fail(path, "cannot read the file");
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t size = bytes.size();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace vocarine {
 
@@ -26,6 +25,12 @@ constexpr double MinEdgeSeconds = 0.020;
 constexpr double VibratoWindowSeconds = 0.19;
 // Frames this far from the middle of a note are slips of the tracker.
 constexpr double SlipSemitones = 1.0;
+// A note this short, this close to one of the same pitch, is a fragment of it.
+constexpr double FragmentSeconds = 0.2;
+constexpr double FragmentGapSeconds = 0.15;
+// Pieces of a stretch shorter than this, an octave (or two, or an octave and a
+// fifth) from their neighbour, are the tracker slipping to an overtone.
+constexpr double OctaveSlipSeconds = 0.25;
 
 // Verdict limits in cents.
 constexpr double InTuneCents = 25.0;
@@ -281,6 +286,35 @@ std::vector<SungNote> FindSungNotes(const PitchTrack& track)
             parts.erase(parts.begin() + static_cast<std::ptrdiff_t>(lo + 1));
             merged = true;
         }
+        // A short piece an octave, an octave and a fifth or two octaves from a
+        // longer neighbour it touches is the tracker locking onto an overtone or
+        // an undertone (most often in the attack of a note), not a sung note.
+        for (bool slipped = true; slipped && parts.size() > 1;) {
+            slipped = false;
+            for (std::size_t p = 0; p < parts.size() && !slipped; ++p) {
+                const double seconds = SegmentSeconds(track, parts[p], frame);
+                if (seconds >= OctaveSlipSeconds) {
+                    continue;
+                }
+                const double pitch = SteadyMedian(track, parts[p], frame);
+                for (const std::size_t q : {p - 1, p + 1}) {
+                    if (q >= parts.size() || SegmentSeconds(track, parts[q], frame) <= seconds) {
+                        continue;
+                    }
+                    const double apart = std::fabs(pitch - SteadyMedian(track, parts[q], frame));
+                    const bool overtone = std::fabs(apart - 12.0) <= SlipSemitones ||
+                                          std::fabs(apart - 19.02) <= SlipSemitones ||
+                                          std::fabs(apart - 24.0) <= SlipSemitones;
+                    if (overtone) {
+                        const std::size_t lo = std::min(p, q);
+                        parts[lo] = {parts[lo].first, parts[lo + 1].last};
+                        parts.erase(parts.begin() + static_cast<std::ptrdiff_t>(lo + 1));
+                        slipped = true;
+                        break;
+                    }
+                }
+            }
+        }
         // Neighbours that ended up on the same pitch are one note.
         for (std::size_t p = 1; p < parts.size();) {
             if (std::fabs(SteadyMedian(track, parts[p - 1], frame) - SteadyMedian(track, parts[p], frame)) <=
@@ -301,6 +335,24 @@ std::vector<SungNote> FindSungNotes(const PitchTrack& track)
             note.end = track[part.last].time + frame;
             note.midi = SteadyMedian(track, part, frame);
             notes.push_back(note);
+        }
+    }
+
+    // A fragment of a note cut off from it by a dropout of the tracker (a
+    // wavering attack) joins it: same pitch, a short gap, and one of the two
+    // too short to be a sung note of its own. A repeated note, sung again after
+    // a breath, is longer on both sides.
+    for (std::size_t k = 1; k < notes.size();) {
+        SungNote& before = notes[k - 1];
+        const SungNote& after = notes[k];
+        const bool fragment = std::min(before.end - before.start, after.end - after.start) < FragmentSeconds;
+        if (fragment && after.start - before.end <= FragmentGapSeconds &&
+            std::fabs(after.midi - before.midi) <= SplitSemitones) {
+            before.midi = (before.end - before.start) >= (after.end - after.start) ? before.midi : after.midi;
+            before.end = after.end;
+            notes.erase(notes.begin() + static_cast<std::ptrdiff_t>(k));
+        } else {
+            ++k;
         }
     }
     return notes;
@@ -408,9 +460,16 @@ std::string Summarize(const std::vector<NoteGrade>& notes, std::size_t extras, b
 
 }  // namespace
 
-CellGrade GradeSungNotes(const std::vector<SungNote>& sung, const Cell& cell, const NoteTableArray& table,
+CellGrade GradeSungNotes(const std::vector<SungNote>& heard, const Cell& cell, const NoteTableArray& table,
                          int32_t keyOffset, bool anyOctave)
 {
+    // Notes without a pitch (none can come from FindSungNotes) are not notes.
+    std::vector<SungNote> sung;
+    for (const SungNote& note : heard) {
+        if (std::isfinite(note.midi) && note.midi > 0.0) {
+            sung.push_back(note);
+        }
+    }
     const std::size_t n = static_cast<std::size_t>(std::clamp<int32_t>(cell.count, 0, MaxNotes));
     const std::size_t m = sung.size();
     std::vector<double> written(n);

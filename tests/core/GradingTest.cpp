@@ -143,6 +143,18 @@ std::vector<GradingCase> Cases()
                      {{0.15, 60}, {0.02, 0}, {0.17, 60}, {0.08, 0}, {0.35, 62}, {0.08, 0}, {0.35, 64},
                       {0.08, 0}, {0.35, 65}, {0.08, 0}, {0.35, 67}},
                      0, true, 5, allInTune, {}, nullptr});
+    cases.push_back({"the tracker slipping an octave up in an attack does not make a note",
+                     {{0.15, 72}, {0.35, 60}, {0.08, 0}, {0.2, 81.02}, {0.35, 62}, {0.08, 0}, {0.35, 64},
+                      {0.08, 0}, {0.35, 65}, {0.08, 0}, {0.35, 67}},
+                     0, true, 5, allInTune, {0.0, 0.0, 0.0, 0.0, 0.0}, "All 5 notes in tune"});
+    cases.push_back({"a wavering attack cut off by a dropout joins its note",
+                     {{0.12, 60}, {0.1, 0}, {0.35, 60}, {0.08, 0}, {0.35, 62}, {0.08, 0}, {0.15, 64.1},
+                      {0.14, 0}, {0.35, 64}, {0.08, 0}, {0.35, 65}, {0.08, 0}, {0.35, 67}},
+                     0, true, 5, allInTune, {}, "All 5 notes in tune"});
+    cases.push_back({"a repeated note sung again is two notes",
+                     {{0.35, 60}, {0.1, 0}, {0.35, 60}, {0.08, 0}, {0.35, 62}, {0.08, 0}, {0.35, 64}, {0.08, 0},
+                      {0.35, 65}, {0.08, 0}, {0.35, 67}},
+                     0, true, 6, allInTune, {}, "All 5 notes in tune - 1 extra note"});
     cases.push_back({"nothing heard", {{2.0, 0.0}}, 0, true, 0, std::vector<V>(5, V::Missed), {}, "Nothing heard"});
     cases.push_back({"only the first two notes", Sung({60, 62}), 0, true, 2,
                      {V::InTune, V::InTune, V::Missed, V::Missed, V::Missed}, {},
