@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QPalette>
 #include <QPushButton>
+#include <QPaintEvent>
 #include <QShowEvent>
 #include <QSlider>
 #include <QStatusBar>
@@ -58,6 +59,9 @@ constexpr int SemitoneHeight = 10;
 constexpr int NoteLabelTop = 200;
 constexpr int NoteLabelWidth = 15;
 constexpr int NoteLabelPixels = DesignPixels(16);
+
+// When the audio inputs are searched if the window has not been painted by then.
+constexpr int AudioSearchFallbackMs = 1000;
 
 std::optional<QStringList>& FallbackOverride()
 {
@@ -107,7 +111,6 @@ TForm1::TForm1(QWidget* owner)
     MaxMidiOut = std::make_unique<vocarine::TMaxMidiOut>(*MaxMidi);
     AudioInputs = std::make_unique<vocarine::AudioInputs>(vocarine::AudioDeviceList{});
     AudioInputPort = std::make_unique<vocarine::AudioInputPort>(*AudioInputs);
-    StartAudioInputSearch();
     CreateMenu();
     OpenDialog1 = new TOpenDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
@@ -130,6 +133,9 @@ TForm1::TForm1(QWidget* owner)
     vocarine::SeedRandomFromClock();
     State.CellDone.fill(0);
     State.CellRepeats.fill(0);
+    // The audio inputs are searched once the window is first painted (see
+    // paintEvent); a window that is never painted searches a little later.
+    QTimer::singleShot(AudioSearchFallbackMs, this, [this] { StartAudioInputSearch(); });
 }
 
 TForm1::~TForm1()
@@ -144,6 +150,15 @@ TForm1::~TForm1()
     MaxMidi.reset();
     if (Form1 == this)
         Form1 = nullptr;
+}
+
+void TForm1::paintEvent(QPaintEvent* event)
+{
+    QMainWindow::paintEvent(event);
+    // The search asks the sound servers, the same ones the MIDI output talks
+    // to, and takes a processor: it waits until the window is on the screen.
+    if (!audioInputSearch_.joinable() && !audioInputsSearched_)
+        QTimer::singleShot(0, this, [this] { StartAudioInputSearch(); });
 }
 
 void TForm1::showEvent(QShowEvent* event)
@@ -435,6 +450,8 @@ void TForm1::ReportMidiOpenFailure()
 
 void TForm1::StartAudioInputSearch()
 {
+    if (audioInputSearch_.joinable() || audioInputsSearched_)
+        return;
     // Listing the inputs asks the sound servers, and opening one can take a
     // server's round trip: neither may hold up the window's first showing.
     // The port is opened where it is made, then both are handed over whole.

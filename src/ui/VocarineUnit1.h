@@ -61,12 +61,15 @@ public:
 
     // The microphone: the audio inputs and the one port listening reads from.
     // Both exist from the start, empty; the inputs are searched for, and the
-    // desktop's default one opened, on a thread of their own so that the
-    // window shows at once. AudioInputsFound() tells when they are in place.
+    // desktop's default one opened, on a thread of their own once the window
+    // is first painted, so that it shows at once. AudioInputsFound() tells
+    // when they are in place.
     std::unique_ptr<vocarine::AudioInputs> AudioInputs;
     std::unique_ptr<vocarine::AudioInputPort> AudioInputPort;
     QAction* MicrophoneSetup1 = nullptr;
     bool AudioInputsSearched() const { return audioInputsSearched_; }
+    // Starts the search now if it has not started (a window never shown, in tests).
+    void StartAudioInputSearch();
     // Tells the user in the status line why there is no microphone (none
     // found, none chosen, the open failed, the input stopped), or forgets it.
     void ReportAudioInputState();
@@ -121,6 +124,7 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void BuildNoteTable();
@@ -131,8 +135,6 @@ private:
     void LoadStartupCells();
     void SetStatus(QString& part, const QString& text);
     QSize SmallestWholeSize() const;
-
-    void StartAudioInputSearch();
 
     QString cellsStatus_;  // why no cells were loaded at start-up
     QString midiStatus_;   // why the output is silent

@@ -27,7 +27,8 @@ protected:
 
     // Creates the windows as the program does. `startupCells`, when given, is
     // written to majortonic.txt first; `openable[i]` says whether device i opens.
-    // Returns once the audio inputs are in place (audioInputs_ gives them).
+    // Returns once the audio inputs are found and the default one opened
+    // (audioInputs_ gives them).
     void StartProgram(std::optional<std::string> startupCells, std::vector<bool> openable = {true});
 
     // Only puts the recording devices in place; StartProgram does this first.
