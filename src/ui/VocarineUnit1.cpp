@@ -1,6 +1,7 @@
 #include "ui/VocarineUnit1.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -477,12 +478,12 @@ void TForm1::StartAudioInputSearch()
                 AudioInputPort = std::move(found->port);
                 AudioInputs = std::move(found->inputs);
                 audioInputsSearched_ = true;
-                ReportAudioInputState();
+                AudioInputChanged();
                 // An input that stops (unplugged, its server or program gone)
                 // is told within a tick, also while nobody listens.
                 connect(Timer1, &QTimer::timeout, this, [this] {
                     if (AudioInputPort->Failed() && audioStatus_.isEmpty())
-                        ReportAudioInputState();
+                        AudioInputChanged();
                 });
                 emit AudioInputsFound();
             },
@@ -490,7 +491,7 @@ void TForm1::StartAudioInputSearch()
     });
 }
 
-void TForm1::ReportAudioInputState()
+void TForm1::AudioInputChanged()
 {
     if (!audioInputsSearched_ || (AudioInputPort->IsOpen() && !AudioInputPort->Failed())) {
         SetStatus(audioStatus_, {});
@@ -507,6 +508,17 @@ void TForm1::ReportAudioInputState()
     }
     SetStatus(audioStatus_, QStringLiteral("No microphone: ") + WithFullStop(why) +
                                 QStringLiteral(" Choose one under Setup > Microphone Setup."));
+}
+
+bool TForm1::AnyOctave() const
+{
+    return MicForm == nullptr || MicForm->CheckBox1->isChecked();
+}
+
+void TForm1::SetAnyOctave(bool on)
+{
+    if (MicForm)
+        MicForm->CheckBox1->setChecked(on);
 }
 
 void TForm1::SetStatus(QString& part, const QString& text)

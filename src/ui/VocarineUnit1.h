@@ -70,9 +70,14 @@ public:
     bool AudioInputsSearched() const { return audioInputsSearched_; }
     // Starts the search now if it has not started (a window never shown, in tests).
     void StartAudioInputSearch();
-    // Tells the user in the status line why there is no microphone (none
-    // found, none chosen, the open failed, the input stopped), or forgets it.
-    void ReportAudioInputState();
+    // The input was opened, closed, switched or stopped: the status line
+    // tells why there is no microphone (none found, none chosen, the open
+    // failed, the input stopped), or forgets it.
+    void AudioInputChanged();
+    // Whether a cell sung an octave or two from where it is written counts:
+    // the Microphone Setup window's "Any octave", read at the moment of use.
+    bool AnyOctave() const;
+    void SetAnyOctave(bool on);
 
     // The trainer's state: note table, cell book, key, rotation, AutoDrive counters.
     vocarine::TrainerState State;

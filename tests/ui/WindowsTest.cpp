@@ -20,14 +20,13 @@ void WindowsTest::SetUp()
     SetWarningBoxForTesting([this](const QString& text) { warnings_.push_back(text); });
     TOpenDialog::SetAnswerForTesting([](TOpenDialog&) { return false; });
     TForm1::SetStartupFallbackForTesting(QStringList{});
-    audioInputs_ = [] {
-        vocarine::AudioDeviceList devices;
-        devices.push_back(std::make_unique<vocarine::WavFileDevice>(
-            "Microphone", vocarine::WavAudio{48000, std::vector<float>(480, 0.0f)},
-            vocarine::WavFileDevice::Options{.isDefault = true, .loop = true}));
-        return devices;
-    };
-    vocarine::AudioInputs::SetDeviceProvider([this] { return audioInputs_(); });
+    UseInputs([] {
+        vocarine::AudioDeviceList inputs;
+        vocarine::WavAudio silence{44100, std::vector<float>(4410, 0.0f)};
+        inputs.push_back(std::make_unique<vocarine::WavFileDevice>(
+            "Silent input", std::move(silence), vocarine::WavFileDevice::Options{true, true, true}));
+        return inputs;
+    });
 }
 
 void WindowsTest::TearDown()
@@ -76,4 +75,9 @@ void WindowsTest::UseDevices(std::vector<bool> openable)
         }
         return list;
     });
+}
+
+void WindowsTest::UseInputs(vocarine::AudioInputs::DeviceProvider provider)
+{
+    vocarine::AudioInputs::SetDeviceProvider(std::move(provider));
 }
