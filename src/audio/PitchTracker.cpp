@@ -20,10 +20,29 @@ constexpr double kLevelGateDb = -50.0;
 constexpr double kLowestMidi = 36.0;
 constexpr double kHighestMidi = 96.0;
 
-double ConfidenceGate(PitchMethod method) { return method == PitchMethod::YinFft ? 0.80 : 0.80; }
+// The voicing gate of each method. aubio's yinfft reports no usable confidence
+// for pitches under 1300 Hz (it reads its difference function at lag 0), but
+// gives no pitch at all when its difference function dips nowhere below the
+// tolerance: the tolerance is its gate. yin always gives a pitch, with a
+// confidence that gates it; its tolerance picks the first dip deep enough to be
+// the period, and a low one keeps it from taking the octave above.
+// (listen_bench chose these figures on the evaluation takes.)
+double Tolerance(PitchMethod method)
+{
+    return method == PitchMethod::YinFft ? 0.70 : 0.10;
+}
+double ConfidenceGate(PitchMethod method)
+{
+    return method == PitchMethod::YinFft ? -1.0 : 0.80;
+}
 
-uint32_t WindowFor(uint32_t rate) {
-    const double wanted = 2.0 * rate / kLowestHz;
+uint32_t WindowFor(PitchMethod method, uint32_t rate)
+{
+    const uint32_t wanted = static_cast<uint32_t>(std::ceil(2.0 * rate / kLowestHz));
+    if (method != PitchMethod::YinFft) {
+        return wanted + (wanted & 1u);
+    }
+    // yinfft weighs its spectrum by bins of a power-of-two FFT.
     uint32_t size = 256;
     while (size < wanted) size *= 2;
     return size;
@@ -32,7 +51,15 @@ uint32_t WindowFor(uint32_t rate) {
 }  // namespace
 
 const char* PitchMethodName(PitchMethod method) {
-    return method == PitchMethod::YinFft ? "yinfft" : "yin";
+    switch (method) {
+    case PitchMethod::YinFft:
+        return "yinfft";
+    case PitchMethod::Yin:
+        return "yin";
+    case PitchMethod::YinFast:
+        return "yinfast";
+    }
+    return "yin";
 }
 
 struct PitchTracker::Impl {
@@ -53,6 +80,7 @@ struct PitchTracker::Impl {
         aubio_pitch_set_unit(pitch, "midi");
         // The level gate below decides silence; aubio's own one stays out of the way.
         aubio_pitch_set_silence(pitch, -120.0f);
+        aubio_pitch_set_tolerance(pitch, static_cast<smpl_t>(Tolerance(method)));
     }
     void Destroy() {
         if (pitch) del_aubio_pitch(pitch);
@@ -64,7 +92,7 @@ PitchTracker::PitchTracker(uint32_t sampleRate, PitchMethod method) : impl_(std:
     if (sampleRate < 8000) throw std::invalid_argument("sample rate too low for pitch tracking");
     impl_->rate = sampleRate;
     impl_->method = method;
-    impl_->window = WindowFor(sampleRate);
+    impl_->window = WindowFor(method, sampleRate);
     impl_->hop = static_cast<uint32_t>(std::floor(sampleRate * kHopSeconds));
     impl_->Create();
     impl_->in = new_fvec(impl_->hop);
@@ -95,7 +123,7 @@ void PitchTracker::Feed(const float* samples, std::size_t count, PitchTrack& out
         energy /= m.hop;
         const double midi = fvec_get_sample(m.out, 0);
         const double confidence = aubio_pitch_get_confidence(m.pitch);
-        const bool voiced = energy >= gateSquared && confidence >= ConfidenceGate(m.method) &&
+        const bool voiced = energy >= gateSquared && midi > 0.0 && confidence >= ConfidenceGate(m.method) &&
                             midi >= kLowestMidi && midi <= kHighestMidi;
         PitchFrame frame;
         frame.time = static_cast<double>(m.hopsDone * m.hop) / m.rate;
@@ -118,5 +146,21 @@ double PitchTracker::HopSeconds() const { return static_cast<double>(impl_->hop)
 double PitchTracker::WindowSeconds() const { return static_cast<double>(impl_->window) / impl_->rate; }
 
 float PitchTracker::Peak() const { return impl_->peak; }
+
+PitchTrack TrackSamples(const std::vector<float>& samples, uint32_t sampleRate, PitchMethod method,
+                        std::size_t chunk, float* peak)
+{
+    PitchTracker tracker(sampleRate, method);
+    PitchTrack track;
+    track.reserve(static_cast<std::size_t>(samples.size() / (tracker.HopSeconds() * sampleRate)) + 1);
+    chunk = std::max<std::size_t>(chunk, 1);
+    for (std::size_t at = 0; at < samples.size(); at += chunk) {
+        tracker.Feed(samples.data() + at, std::min(chunk, samples.size() - at), track);
+    }
+    if (peak) {
+        *peak = tracker.Peak();
+    }
+    return track;
+}
 
 }  // namespace vocarine

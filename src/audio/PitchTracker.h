@@ -5,16 +5,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "core/Grading.h"
 
 namespace vocarine {
 
-// aubio's two time-domain-difference methods; the benchmark compares them.
-enum class PitchMethod { YinFft, Yin };
+// aubio's YIN methods; the benchmark compares them. YinFast is YIN with its
+// difference function computed through the FFT: the same figures as Yin for a
+// fraction of the work.
+enum class PitchMethod { YinFft, Yin, YinFast };
 
 // The method listening uses (chosen by bench/listen_bench).
-constexpr PitchMethod kDefaultPitchMethod = PitchMethod::YinFft;
+constexpr PitchMethod kDefaultPitchMethod = PitchMethod::YinFast;
 
 const char* PitchMethodName(PitchMethod method);
 
@@ -27,7 +30,8 @@ public:
 
     // Takes any number of mono samples (-1..1) and appends one frame to `out`
     // for every hop completed; silence and breath give frames with midi 0.
-    // Frame times count from the first sample fed since construction or Restart.
+    // Frame times count from the first sample fed since construction or Restart;
+    // a frame's time is the end of its hop, the moment it is complete.
     void Feed(const float* samples, std::size_t count, PitchTrack& out);
 
     // Forgets everything fed so far; the next sample is time 0.
@@ -43,5 +47,10 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// Tracks a whole recording, fed in chunks of `chunk` samples as a device would deliver them.
+PitchTrack TrackSamples(const std::vector<float>& samples, uint32_t sampleRate,
+                        PitchMethod method = kDefaultPitchMethod, std::size_t chunk = 512,
+                        float* peak = nullptr);
 
 }  // namespace vocarine

@@ -118,18 +118,23 @@ std::variant<WavAudio, WavError> ReadWavFile(const std::string& path) {
 bool WriteWavFile(const std::string& path, const WavAudio& audio) {
     const uint64_t dataBytes = static_cast<uint64_t>(audio.samples.size()) * 4;
     if (dataBytes > 0xFFFFFFFFull - 64) return false;
+    // A float format chunk carries its extension size (0) and a fact chunk the frame count.
     std::string header;
     header += "RIFF";
-    PutU32(header, static_cast<uint32_t>(4 + 8 + 16 + 8 + dataBytes));
+    PutU32(header, static_cast<uint32_t>(4 + (8 + 18) + (8 + 4) + 8 + dataBytes));
     header += "WAVE";
     header += "fmt ";
-    PutU32(header, 16);
+    PutU32(header, 18);
     PutU16(header, kFormatFloat);
     PutU16(header, 1);
     PutU32(header, audio.sampleRate);
     PutU32(header, audio.sampleRate * 4);
     PutU16(header, 4);
     PutU16(header, 32);
+    PutU16(header, 0);
+    header += "fact";
+    PutU32(header, 4);
+    PutU32(header, static_cast<uint32_t>(audio.samples.size()));
     header += "data";
     PutU32(header, static_cast<uint32_t>(dataBytes));
 

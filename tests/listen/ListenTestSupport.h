@@ -1,0 +1,114 @@
+// Shared helpers of the listening tests: a scratch folder, rendered takes of a
+// cell, and running vocarine-listen.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "Takes.h"
+#include "core/Grading.h"
+#include "core/NoteTable.h"
+
+namespace vocarine::testing {
+
+// A folder of its own under the system's temporary folder, removed afterwards.
+class Scratch {
+public:
+    Scratch()
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = "vocarine-listen-";
+        name += info != nullptr ? std::string(info->test_suite_name()) + "-" + info->name() : "test";
+        for (char& c : name) {
+            if (c == '/') {
+                c = '_';
+            }
+        }
+        path_ = std::filesystem::temp_directory_path() / name;
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~Scratch()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    std::string Write(const std::string& name, const std::string& bytes) const
+    {
+        std::ofstream out(path_ / name, std::ios::binary);
+        out << bytes;
+        return (path_ / name).string();
+    }
+    std::string PathOf(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+// One renderer for the whole test program: loading the soundfont takes a while.
+inline takes::TakeRenderer& Renderer()
+{
+    static takes::TakeRenderer renderer;
+    return renderer;
+}
+
+// A take of sung pitches: each note `seconds` long, 0.2 s apart, after 0.3 s of silence.
+inline takes::TakeDescription SungTake(const std::vector<double>& midis, int program = takes::VoiceOohs,
+                                       double seconds = 0.5)
+{
+    takes::TakeDescription take;
+    take.program = program;
+    double t = 0.3;
+    for (double midi : midis) {
+        takes::TakeNote note;
+        note.midi = midi;
+        note.start = t;
+        note.seconds = seconds;
+        take.notes.push_back(note);
+        t += seconds + 0.2;
+    }
+    take.seconds = t + 0.3;
+    return take;
+}
+
+// Output and exit status of a command line.
+struct Run {
+    std::string output;
+    int status = -1;
+};
+
+inline Run RunCommand(const std::string& command)
+{
+    Run run;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe) {
+        return run;
+    }
+    char buffer[4096];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        run.output.append(buffer, got);
+    }
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+inline std::string Quote(const std::string& s)
+{
+    std::string out = "'";
+    for (char c : s) {
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return out + "'";
+}
+
+}  // namespace vocarine::testing
