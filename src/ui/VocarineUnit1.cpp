@@ -481,8 +481,10 @@ void TForm1::StartAudioInputSearch()
                 AudioInputChanged();
                 // An input that stops (unplugged, its server or program gone)
                 // is told within a tick, also while nobody listens.
+                // What is known of why can grow (a program leaving is first
+                // a lost connection, then gone): the line follows each tick.
                 connect(Timer1, &QTimer::timeout, this, [this] {
-                    if (AudioInputPort->Failed() && audioStatus_.isEmpty())
+                    if (AudioInputPort->Failed())
                         AudioInputChanged();
                 });
                 emit AudioInputsFound();
@@ -506,8 +508,10 @@ void TForm1::AudioInputChanged()
         else
             why = QStringLiteral("none is chosen");
     }
-    SetStatus(audioStatus_, QStringLiteral("No microphone: ") + WithFullStop(why) +
-                                QStringLiteral(" Choose one under Setup > Microphone Setup."));
+    const QString text = QStringLiteral("No microphone: ") + WithFullStop(why) +
+                         QStringLiteral(" Choose one under Setup > Microphone Setup.");
+    if (text != audioStatus_)
+        SetStatus(audioStatus_, text);
 }
 
 bool TForm1::AnyOctave() const
