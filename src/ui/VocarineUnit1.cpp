@@ -480,9 +480,9 @@ void TForm1::StartAudioInputSearch()
                 audioInputsSearched_ = true;
                 AudioInputChanged();
                 // An input that stops (unplugged, its server or program gone)
-                // is told within a tick, also while nobody listens.
-                // What is known of why can grow (a program leaving is first
-                // a lost connection, then gone): the line follows each tick.
+                // is told within a tick, also while nobody listens; what is
+                // known of why can grow (a program that leaves is first a lost
+                // connection, then gone), and the line follows it.
                 connect(Timer1, &QTimer::timeout, this, [this] {
                     if (AudioInputPort->Failed())
                         AudioInputChanged();
