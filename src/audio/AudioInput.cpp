@@ -25,6 +25,8 @@ std::size_t SampleRing::Push(const float* samples, std::size_t count)
     const std::size_t head = head_.load(std::memory_order_relaxed);
     const std::size_t tail = tail_.load(std::memory_order_acquire);
     const std::size_t n = std::min(count, capacity - (head - tail));
+    if (n == 0)
+        return 0;  // also keeps a null `samples` away from memcpy
     const std::size_t start = head % capacity;
     const std::size_t first = std::min(n, capacity - start);
     std::memcpy(buffer_.data() + start, samples, first * sizeof(float));
@@ -39,6 +41,8 @@ std::size_t SampleRing::Pop(float* out, std::size_t max)
     const std::size_t tail = tail_.load(std::memory_order_relaxed);
     const std::size_t head = head_.load(std::memory_order_acquire);
     const std::size_t n = std::min(max, head - tail);
+    if (n == 0)
+        return 0;
     const std::size_t start = tail % capacity;
     const std::size_t first = std::min(n, capacity - start);
     std::memcpy(out, buffer_.data() + start, first * sizeof(float));

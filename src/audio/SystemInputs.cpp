@@ -385,7 +385,21 @@ public:
     std::string Name() const override { return source_; }
     bool IsOpen() const override { return client_ != nullptr; }
     uint32_t SampleRate() const override { return rate_; }
-    bool Failed() const override { return failed_.load(std::memory_order_acquire) != FailedNot; }
+    bool Failed() const override
+    {
+        // The server swaps in a changed graph at the start of its next
+        // cycle: whether a connection that went leaves us with none is
+        // looked at when asked, not when the news comes.
+        if (failed_.load(std::memory_order_acquire) == FailedNot && disconnectSeen_.load(std::memory_order_acquire) &&
+            client_ != nullptr) {
+            int remaining = 0;
+            for (std::size_t p = 0; p < portCount_; ++p)
+                remaining += jack_port_connected(ports_[p]);
+            if (remaining == 0)
+                Fail(FailedDisconnected);
+        }
+        return failed_.load(std::memory_order_acquire) != FailedNot;
+    }
 
     std::string LastError() const override
     {
@@ -410,6 +424,7 @@ public:
         Close();
         lastError_.clear();
         failed_.store(FailedNot, std::memory_order_release);
+        disconnectSeen_.store(false, std::memory_order_release);
         jack_client_t* client = OpenJackClient(JackClientName);
         if (client == nullptr) {
             lastError_ = "the JACK server is not running";
@@ -481,7 +496,7 @@ private:
         portCount_ = 0;
     }
 
-    void Fail(FailureCode code)
+    void Fail(FailureCode code) const
     {
         // The first reason stays, except that a client known gone says more
         // than its lost connections did.
@@ -532,13 +547,8 @@ private:
     static void ConnectionChanged(jack_port_id_t, jack_port_id_t, int connect, void* self)
     {
         auto* input = static_cast<JackInput*>(self);
-        if (connect != 0 || !input->connected_.load(std::memory_order_acquire))
-            return;
-        int remaining = 0;
-        for (std::size_t p = 0; p < input->portCount_; ++p)
-            remaining += jack_port_connected(input->ports_[p]);
-        if (remaining == 0)
-            input->Fail(FailedDisconnected);
+        if (connect == 0 && input->connected_.load(std::memory_order_acquire))
+            input->disconnectSeen_.store(true, std::memory_order_release);
     }
 
     static constexpr std::size_t MaxPorts = 8;
@@ -550,7 +560,8 @@ private:
     SampleRing* ring_ = nullptr;
     uint32_t rate_ = 0;
     std::atomic<bool> connected_{false};  // our connections are made: a lost one counts from now
-    std::atomic<int> failed_{FailedNot};
+    std::atomic<bool> disconnectSeen_{false};  // a connection went since the open
+    mutable std::atomic<int> failed_{FailedNot};
     std::string lastError_;
 };
 

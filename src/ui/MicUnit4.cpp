@@ -145,7 +145,7 @@ void TMicForm::ListBox1Click(QObject*)
     const int row = ListBox1->row(item);
     if (row == 0) {
         port.Close();
-        Form1->ReportAudioInputState();
+        Form1->AudioInputChanged();
         return;
     }
     if (row > DeviceCount)
@@ -156,7 +156,7 @@ void TMicForm::ListBox1Click(QObject*)
     item->setToolTip(opened ? QString() : QString::fromStdString(port.LastError()));
     // The main window's status line tells of a failed open, and forgets it
     // once an input opens.
-    Form1->ReportAudioInputState();
+    Form1->AudioInputChanged();
 }
 
 void TMicForm::Button1Click(QObject*)
@@ -172,7 +172,7 @@ void TMicForm::Timer1Timer(QObject*)
         peak = port.TakePeak();
         if (port.Failed() && !failureTold_) {
             failureTold_ = true;
-            Form1->ReportAudioInputState();
+            Form1->AudioInputChanged();
         }
     }
     int level = 0;

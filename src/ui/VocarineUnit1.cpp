@@ -1,6 +1,7 @@
 #include "ui/VocarineUnit1.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <QMenuBar>
 #include <QPalette>
 #include <QPushButton>
+#include <QPaintEvent>
 #include <QShowEvent>
 #include <QSlider>
 #include <QStatusBar>
@@ -76,6 +78,8 @@ std::optional<vocarine::TakeLimits>& TakeLimitsOverride()
     static std::optional<vocarine::TakeLimits> limits;
     return limits;
 }
+// When the audio inputs are searched if the window has not been painted by then.
+constexpr int AudioSearchFallbackMs = 1000;
 
 std::optional<QStringList>& FallbackOverride()
 {
@@ -126,7 +130,6 @@ TForm1::TForm1(QWidget* owner)
     CreateControls();
     AudioInputs = std::make_unique<vocarine::AudioInputs>(vocarine::AudioDeviceList{});
     AudioInputPort = std::make_unique<vocarine::AudioInputPort>(*AudioInputs);
-    StartAudioInputSearch();
     CreateMenu();
     OpenDialog1 = new TOpenDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
@@ -152,6 +155,9 @@ TForm1::TForm1(QWidget* owner)
     State.CellDone.fill(0);
     State.CellRepeats.fill(0);
     CreateListening();
+    // The audio inputs are searched once the window is first painted (see
+    // paintEvent); a window that is never painted searches a little later.
+    QTimer::singleShot(AudioSearchFallbackMs, this, [this] { StartAudioInputSearch(); });
 }
 
 TForm1::~TForm1()
@@ -170,6 +176,15 @@ TForm1::~TForm1()
     MaxMidi.reset();
     if (Form1 == this)
         Form1 = nullptr;
+}
+
+void TForm1::paintEvent(QPaintEvent* event)
+{
+    QMainWindow::paintEvent(event);
+    // The search asks the sound servers, the same ones the MIDI output talks
+    // to, and takes a processor: it waits until the window is on the screen.
+    if (!audioInputSearch_.joinable() && !audioInputsSearched_)
+        QTimer::singleShot(0, this, [this] { StartAudioInputSearch(); });
 }
 
 void TForm1::showEvent(QShowEvent* event)
@@ -529,6 +544,8 @@ void TForm1::ReportMidiOpenFailure()
 
 void TForm1::StartAudioInputSearch()
 {
+    if (audioInputSearch_.joinable() || audioInputsSearched_)
+        return;
     // Listing the inputs asks the sound servers, and opening one can take a
     // server's round trip: neither may hold up the window's first showing.
     // The port is opened where it is made, then both are handed over whole.
@@ -554,12 +571,14 @@ void TForm1::StartAudioInputSearch()
                 AudioInputPort = std::move(found->port);
                 AudioInputs = std::move(found->inputs);
                 audioInputsSearched_ = true;
-                ReportAudioInputState();
+                AudioInputChanged();
                 // An input that stops (unplugged, its server or program gone)
-                // is told within a tick, also while nobody listens.
+                // is told within a tick, also while nobody listens; what is
+                // known of why can grow (a program that leaves is first a lost
+                // connection, then gone), and the line follows it.
                 connect(Timer1, &QTimer::timeout, this, [this] {
-                    if (AudioInputPort->Failed() && audioStatus_.isEmpty())
-                        ReportAudioInputState();
+                    if (AudioInputPort->Failed())
+                        AudioInputChanged();
                 });
                 emit AudioInputsFound();
             },
@@ -567,7 +586,7 @@ void TForm1::StartAudioInputSearch()
     });
 }
 
-void TForm1::ReportAudioInputState()
+void TForm1::AudioInputChanged()
 {
     if (!audioInputsSearched_ || (AudioInputPort->IsOpen() && !AudioInputPort->Failed())) {
         SetStatus(audioStatus_, {});
@@ -583,8 +602,10 @@ void TForm1::ReportAudioInputState()
         else
             why = QStringLiteral("none is chosen");
     }
-    SetStatus(audioStatus_, QStringLiteral("No microphone: ") + WithFullStop(why) +
-                                QStringLiteral(" Choose one under Setup > Microphone Setup."));
+    const QString text = QStringLiteral("No microphone: ") + WithFullStop(why) +
+                         QStringLiteral(" Choose one under Setup > Microphone Setup.");
+    if (text != audioStatus_)
+        SetStatus(audioStatus_, text);
     UpdateSingButton();
 }
 
@@ -750,6 +771,12 @@ bool TForm1::AnyOctave() const
     return !MicForm || MicForm->AnyOctave();
 }
 
+void TForm1::SetAnyOctave(bool on)
+{
+    if (MicForm)
+        MicForm->CheckBox1->setChecked(on);
+}
+
 void TForm1::SetTakeLimitsForTesting(std::optional<vocarine::TakeLimits> limits)
 {
     TakeLimitsOverride() = limits;
@@ -790,7 +817,7 @@ void TForm1::StartTake(bool byAutoDrive)
 {
     EndTake(TakeOutcome::Cancelled);
     if (!AudioInputPort || !AudioInputPort->IsOpen() || AudioInputPort->Failed()) {
-        ReportAudioInputState();
+        AudioInputChanged();
         return;
     }
     ClearGrade();
@@ -925,7 +952,7 @@ void TForm1::EndTake(TakeOutcome outcome)
         if (why.isEmpty())
             why = QStringLiteral("the input stopped delivering sound");
         SetStatus(listenStatus_, QStringLiteral("Listening stopped: ") + WithFullStop(why));
-        ReportAudioInputState();
+        AudioInputChanged();
         return;
     }
     case TakeOutcome::Graded:

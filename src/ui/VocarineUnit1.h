@@ -71,15 +71,23 @@ public:
 
     // The microphone: the audio inputs and the one port listening reads from.
     // Both exist from the start, empty; the inputs are searched for, and the
-    // desktop's default one opened, on a thread of their own so that the
-    // window shows at once. AudioInputsFound() tells when they are in place.
+    // desktop's default one opened, on a thread of their own once the window
+    // is first painted, so that it shows at once. AudioInputsFound() tells
+    // when they are in place.
     std::unique_ptr<vocarine::AudioInputs> AudioInputs;
     std::unique_ptr<vocarine::AudioInputPort> AudioInputPort;
     QAction* MicrophoneSetup1 = nullptr;
     bool AudioInputsSearched() const { return audioInputsSearched_; }
-    // Tells the user in the status line why there is no microphone (none
-    // found, none chosen, the open failed, the input stopped), or forgets it.
-    void ReportAudioInputState();
+    // Starts the search now if it has not started (a window never shown, in tests).
+    void StartAudioInputSearch();
+    // The input was opened, closed, switched or stopped: the status line
+    // tells why there is no microphone (none found, none chosen, the open
+    // failed, the input stopped), or forgets it.
+    void AudioInputChanged();
+    // Whether a cell sung an octave or two from where it is written counts:
+    // the Microphone Setup window's "Any octave", read at the moment of use.
+    bool AnyOctave() const;
+    void SetAnyOctave(bool on);
 
     // The trainer's state: note table, cell book, key, rotation, AutoDrive counters.
     vocarine::TrainerState State;
@@ -113,10 +121,6 @@ public:
     std::array<QLabel*, 10> CentsLabels{};
     QLabel* GradeLine = nullptr;
     QTimer* ListenTimer = nullptr;
-
-    // Whether a sung note an octave or two from the written one counts
-    // (the Microphone Setup window's "Any octave").
-    bool AnyOctave() const;
 
     bool IsListening() const { return take_.has_value(); }
     // The grade on show and the cell it belongs to.
@@ -161,6 +165,7 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void BuildNoteTable();
@@ -205,8 +210,6 @@ private:
     std::optional<int32_t> shownCell_;  // the cell the labels show
     std::optional<int32_t> gradedCell_;
     vocarine::CellGrade grade_;
-
-    void StartAudioInputSearch();
 
     LiveWait* liveWait_ = nullptr;  // keeps the window alive while a cell plays
     QString cellsStatus_;  // why no cells were loaded at start-up

@@ -8,7 +8,6 @@
 #include <QTemporaryDir>
 #include <cstdint>
 #include <deque>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,13 +26,15 @@ protected:
 
     // Creates the windows as the program does. `startupCells`, when given, is
     // written to majortonic.txt first; `openable[i]` says whether device i opens.
-    // Returns once the audio inputs are in place (audioInputs_ gives them).
+    // Returns once the audio inputs are found and the default one opened.
     void StartProgram(std::optional<std::string> startupCells, std::vector<bool> openable = {true});
 
     // Only puts the recording devices in place; StartProgram does this first.
     void UseDevices(std::vector<bool> openable);
 
-    // The audio inputs the windows created next find (sets audioInputs_).
+    // Puts these inputs in place of the system's audio inputs for the windows
+    // created next. Unless a test says otherwise, the program has one input
+    // that delivers silence, so nothing on this machine is ever opened.
     void UseInputs(vocarine::AudioInputs::DeviceProvider provider);
 
     vocarine::RecordingDevice& Device(int index) { return *devices_.at(index); }
@@ -41,10 +42,6 @@ protected:
     QTemporaryDir dir_;
     QString previousDir_;
     std::vector<vocarine::RecordingDevice*> devices_;  // owned by the MIDI layer
-
-    // The audio inputs the program finds at start-up; the system's are never
-    // asked. Unless a test says otherwise: one default input that hears silence.
-    std::function<vocarine::AudioDeviceList()> audioInputs_;
 
     // No modal box ever opens in a test: the texts of the error boxes and of
     // the warnings are kept here. File > Open answers Cancel unless a test
