@@ -100,7 +100,7 @@ int main(int argc, char** argv)
         Form1->AudioInputPort = std::make_unique<vocarine::AudioInputPort>(*Form1->AudioInputs);
         if (!Form1->AudioInputPort->Open(0))
             return 1;
-        Form1->ReportAudioInputState();
+        Form1->AudioInputChanged();
         Form1->SingButtonClick(Form1);
         while (Form1->IsListening())
             QApplication::processEvents(QEventLoop::WaitForMoreEvents);

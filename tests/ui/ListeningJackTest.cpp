@@ -71,7 +71,7 @@ TEST_P(ListeningJackTest, ATakePlayedIntoTheInputIsGradedOnTheLabels)
     ASSERT_TRUE(singer.Ok());
     ASSERT_EQ(singer.ClientName(), singerName);
     ASSERT_TRUE(Form1->AudioInputPort->Open(0)) << Form1->AudioInputPort->LastError();
-    Form1->ReportAudioInputState();
+    Form1->AudioInputChanged();
     QTest::mouseClick(Form1->SingButton, Qt::LeftButton);
     ASSERT_TRUE(Form1->IsListening());
 

@@ -176,7 +176,7 @@ TEST_P(GradingTakesTest, EveryNoteGetsItsVerdictOnItsLabel)
     QTest::mouseClick(Form1->DisplayButton, Qt::LeftButton);
     // The take starts again from its lead-in silence as Sing is pressed.
     ASSERT_TRUE(Form1->AudioInputPort->Open(0));
-    Form1->ReportAudioInputState();  // as Microphone Setup does after a switch
+    Form1->AudioInputChanged();  // as Microphone Setup does after a switch
     QTest::mouseClick(Form1->SingButton, Qt::LeftButton);
     ASSERT_TRUE(Form1->IsListening());
 
@@ -479,7 +479,7 @@ TEST_F(ListeningTest, AnInputThatFailsWhileListeningStopsItAndIsNamed)
 
     // Opened again, it listens again and the complaint goes.
     ASSERT_TRUE(Form1->AudioInputPort->Open(0));
-    Form1->ReportAudioInputState();
+    Form1->AudioInputChanged();
     EXPECT_TRUE(Form1->SingButton->isEnabled());
     QTest::mouseClick(Form1->SingButton, Qt::LeftButton);
     EXPECT_FALSE(Form1->StatusText().contains("Test microphone")) << Form1->StatusText().toStdString();
