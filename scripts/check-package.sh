@@ -7,7 +7,7 @@
 #     passes appstreamcli validate with no error or warning;
 #   - lintian finds no error (its warnings and notes are shown);
 #   - Depends names the package of every library a program links, and
-#     fonts-liberation, qt6-qpa-plugins and libfluidsynth3 (loaded at run time); Recommends is the soundfont;
+#     fonts-liberation, qt6-qpa-plugins and libfluidsynth3 and libaubio5 (loaded at run time); Recommends is the soundfont;
 #   - the file name, the control file, the changelog, the metadata and the
 #     man pages give the same version.
 # Prints every fault it finds, then exits 1 if there was any.
@@ -22,7 +22,7 @@ fi
 deb=$(realpath "$1")
 expected_list=$root/packaging/package-files.txt
 # Depends that no linked library brings: the design's fonts, Qt's platform plugins.
-depends_wanted=(fonts-liberation qt6-qpa-plugins libfluidsynth3)
+depends_wanted=(fonts-liberation qt6-qpa-plugins libfluidsynth3 libaubio5)
 recommends_wanted='fluid-soundfont-gm | timgm6mb-soundfont'
 
 faults=0

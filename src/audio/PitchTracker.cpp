@@ -1,13 +1,78 @@
 #include "audio/PitchTracker.h"
 
 #include <aubio/aubio.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
+#include <string>
+#include <type_traits>
 
 namespace vocarine {
 namespace {
+
+// aubio is loaded when the first tracker is made, not with the program: it
+// brings along some hundred libraries (ffmpeg's codecs among them) whose
+// loading would double the time the main window takes to appear.
+struct AubioApi {
+    decltype(&::new_aubio_pitch) new_aubio_pitch;
+    decltype(&::del_aubio_pitch) del_aubio_pitch;
+    decltype(&::aubio_pitch_do) aubio_pitch_do;
+    decltype(&::aubio_pitch_set_unit) aubio_pitch_set_unit;
+    decltype(&::aubio_pitch_set_silence) aubio_pitch_set_silence;
+    decltype(&::aubio_pitch_set_tolerance) aubio_pitch_set_tolerance;
+    decltype(&::aubio_pitch_get_confidence) aubio_pitch_get_confidence;
+    decltype(&::new_fvec) new_fvec;
+    decltype(&::del_fvec) del_fvec;
+    decltype(&::fvec_get_data) fvec_get_data;
+    decltype(&::fvec_get_sample) fvec_get_sample;
+};
+
+struct LoadedAubio {
+    AubioApi api{};
+    std::string error;  // empty when loaded
+};
+
+LoadedAubio LoadAubio()
+{
+    LoadedAubio loaded;
+    void* library = dlopen(VOCARINE_AUBIO_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char* why = dlerror();
+        loaded.error = std::string("aubio could not be loaded") + (why != nullptr ? std::string(": ") + why : "");
+        return loaded;
+    }
+    auto resolve = [&](const char* name, auto& function) {
+        function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+        if (function == nullptr && loaded.error.empty())
+            loaded.error = std::string("aubio lacks ") + name;
+    };
+    AubioApi& a = loaded.api;
+#define VOCARINE_RESOLVE(name) resolve(#name, a.name)
+    VOCARINE_RESOLVE(new_aubio_pitch);
+    VOCARINE_RESOLVE(del_aubio_pitch);
+    VOCARINE_RESOLVE(aubio_pitch_do);
+    VOCARINE_RESOLVE(aubio_pitch_set_unit);
+    VOCARINE_RESOLVE(aubio_pitch_set_silence);
+    VOCARINE_RESOLVE(aubio_pitch_set_tolerance);
+    VOCARINE_RESOLVE(aubio_pitch_get_confidence);
+    VOCARINE_RESOLVE(new_fvec);
+    VOCARINE_RESOLVE(del_fvec);
+    VOCARINE_RESOLVE(fvec_get_data);
+    VOCARINE_RESOLVE(fvec_get_sample);
+#undef VOCARINE_RESOLVE
+    return loaded;  // the library is never unloaded
+}
+
+// Loads aubio once (thread-safe) and returns its entry points, or throws.
+const AubioApi& Aubio()
+{
+    static const LoadedAubio loaded = LoadAubio();
+    if (!loaded.error.empty())
+        throw std::runtime_error(loaded.error);
+    return loaded.api;
+}
 
 // The lowest pitch listened for is about 100 Hz (a little under MIDI 45, A2),
 // so the window holds two periods of it; anything longer only adds lag.
@@ -67,6 +132,7 @@ struct PitchTracker::Impl {
     PitchMethod method = PitchMethod::YinFft;
     uint32_t window = 0;
     uint32_t hop = 0;
+    const AubioApi& aubio = Aubio();
     aubio_pitch_t* pitch = nullptr;
     fvec_t* in = nullptr;
     fvec_t* out = nullptr;
@@ -75,15 +141,15 @@ struct PitchTracker::Impl {
     float peak = 0.0f;
 
     void Create() {
-        pitch = new_aubio_pitch(PitchMethodName(method), window, hop, rate);
+        pitch = aubio.new_aubio_pitch(PitchMethodName(method), window, hop, rate);
         if (!pitch) throw std::runtime_error("aubio cannot track pitch at this sample rate");
-        aubio_pitch_set_unit(pitch, "midi");
+        aubio.aubio_pitch_set_unit(pitch, "midi");
         // The level gate below decides silence; aubio's own one stays out of the way.
-        aubio_pitch_set_silence(pitch, -120.0f);
-        aubio_pitch_set_tolerance(pitch, static_cast<smpl_t>(Tolerance(method)));
+        aubio.aubio_pitch_set_silence(pitch, -120.0f);
+        aubio.aubio_pitch_set_tolerance(pitch, static_cast<smpl_t>(Tolerance(method)));
     }
     void Destroy() {
-        if (pitch) del_aubio_pitch(pitch);
+        if (pitch) aubio.del_aubio_pitch(pitch);
         pitch = nullptr;
     }
 };
@@ -95,19 +161,19 @@ PitchTracker::PitchTracker(uint32_t sampleRate, PitchMethod method) : impl_(std:
     impl_->window = WindowFor(method, sampleRate);
     impl_->hop = static_cast<uint32_t>(std::floor(sampleRate * kHopSeconds));
     impl_->Create();
-    impl_->in = new_fvec(impl_->hop);
-    impl_->out = new_fvec(1);
+    impl_->in = impl_->aubio.new_fvec(impl_->hop);
+    impl_->out = impl_->aubio.new_fvec(1);
 }
 
 PitchTracker::~PitchTracker() {
     impl_->Destroy();
-    if (impl_->in) del_fvec(impl_->in);
-    if (impl_->out) del_fvec(impl_->out);
+    if (impl_->in) impl_->aubio.del_fvec(impl_->in);
+    if (impl_->out) impl_->aubio.del_fvec(impl_->out);
 }
 
 void PitchTracker::Feed(const float* samples, std::size_t count, PitchTrack& out) {
     Impl& m = *impl_;
-    smpl_t* hopData = fvec_get_data(m.in);
+    smpl_t* hopData = m.aubio.fvec_get_data(m.in);
     const double gate = std::pow(10.0, kLevelGateDb / 20.0);
     const double gateSquared = gate * gate;
     for (std::size_t i = 0; i < count; ++i) {
@@ -116,13 +182,13 @@ void PitchTracker::Feed(const float* samples, std::size_t count, PitchTrack& out
         hopData[m.filled++] = s;
         if (m.filled < m.hop) continue;
         m.filled = 0;
-        aubio_pitch_do(m.pitch, m.in, m.out);
+        m.aubio.aubio_pitch_do(m.pitch, m.in, m.out);
         ++m.hopsDone;
         double energy = 0.0;
         for (uint32_t k = 0; k < m.hop; ++k) energy += static_cast<double>(hopData[k]) * hopData[k];
         energy /= m.hop;
-        const double midi = fvec_get_sample(m.out, 0);
-        const double confidence = aubio_pitch_get_confidence(m.pitch);
+        const double midi = m.aubio.fvec_get_sample(m.out, 0);
+        const double confidence = m.aubio.aubio_pitch_get_confidence(m.pitch);
         const bool voiced = energy >= gateSquared && midi > 0.0 && confidence >= ConfidenceGate(m.method) &&
                             midi >= kLowestMidi && midi <= kHighestMidi;
         PitchFrame frame;
