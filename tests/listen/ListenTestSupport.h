@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../core/CoreTestSupport.h"
 #include "Takes.h"
 #include "core/Grading.h"
 #include "core/NoteTable.h"
@@ -17,41 +18,7 @@
 namespace vocarine::testing {
 
 // A folder of its own under the system's temporary folder, removed afterwards.
-class Scratch {
-public:
-    Scratch()
-    {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = "vocarine-listen-";
-        name += info != nullptr ? std::string(info->test_suite_name()) + "-" + info->name() : "test";
-        for (char& c : name) {
-            if (c == '/') {
-                c = '_';
-            }
-        }
-        path_ = std::filesystem::temp_directory_path() / name;
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~Scratch()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-
-    std::string Write(const std::string& name, const std::string& bytes) const
-    {
-        std::ofstream out(path_ / name, std::ios::binary);
-        out << bytes;
-        return (path_ / name).string();
-    }
-    std::string PathOf(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+using Scratch = ScratchFolder;
 
 // One renderer for the whole test program: loading the soundfont takes a while.
 inline takes::TakeRenderer& Renderer()
