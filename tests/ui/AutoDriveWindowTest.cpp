@@ -34,19 +34,6 @@ const std::string FourCells =
     "4  4 1  5 1  7 1  11 1\n"
     "1  14 1\n";
 
-// Runs the event loop until `done` holds or `timeoutMs` has passed.
-bool WaitFor(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-
 // A radio button reacts to a click on its indicator, at its left end.
 void ClickRadio(QRadioButton* button)
 {

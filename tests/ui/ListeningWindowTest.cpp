@@ -43,18 +43,6 @@ const std::string Scale = "2\n5 7 1 8 1 9 1 10 1 11 1\n5 7 1 8 1 9 1 10 1 11 1\n
 const std::vector<int> ScaleKeys{60, 62, 64, 65, 67};  // in C
 constexpr double Skip = std::numeric_limits<double>::quiet_NaN();
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-
 std::vector<float> WithQuietAfter(std::vector<float> take, double seconds = 2.0)
 {
     take.resize(take.size() + static_cast<std::size_t>(seconds * TakeRate), 0.0f);

@@ -39,18 +39,6 @@ const std::string OneCell = "1\n3 0 1 1 1 2 1\n";
 constexpr int NoteLength = 1100;
 constexpr std::size_t CellMessages = 5;  // on, off, on, off, on
 
-bool WaitFor(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QTest::qWait(10);
-    }
-    return true;
-}
-
 // A click as the window system delivers it: queued, handled when the program gets to it.
 void QueueClick(QWidget* widget)
 {

@@ -1,6 +1,7 @@
 #include "WindowsTest.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTest>
 #include <memory>
@@ -80,4 +81,16 @@ void WindowsTest::UseDevices(std::vector<bool> openable)
 void WindowsTest::UseInputs(vocarine::AudioInputs::DeviceProvider provider)
 {
     vocarine::AudioInputs::SetDeviceProvider(std::move(provider));
+}
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
 }

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,9 @@
 #include "audio/AudioInput.h"
 #include "core/Random.h"
 #include "midi/RecordingDevice.h"
+
+// Runs the event loop until `done` holds or `timeoutMs` has passed.
+bool WaitFor(const std::function<bool()>& done, int timeoutMs);
 
 class WindowsTest : public ::testing::Test {
 protected:
