@@ -472,26 +472,6 @@ TEST_F(MainWindowTest, StartShowsOnlyTheMainWindow)
     EXPECT_TRUE(errorBoxes_.empty());
 }
 
-// Notes what happens to the device, and when it goes.
-class LoggingDevice : public vocarine::RecordingDevice {
-public:
-    explicit LoggingDevice(std::vector<std::string>& log) : log_(log) {}
-    ~LoggingDevice() override { log_.push_back("gone"); }
-    void Reset() override
-    {
-        log_.push_back("reset");
-        RecordingDevice::Reset();
-    }
-    void Close() override
-    {
-        log_.push_back("close");
-        RecordingDevice::Close();
-    }
-
-private:
-    std::vector<std::string>& log_;
-};
-
 TEST_F(MainWindowTest, ClosingTheProgramResetsAndClosesThePortBeforeTheMidiLayerGoes)
 {
     std::vector<std::string> log;

@@ -17,6 +17,26 @@
 #include "core/Random.h"
 #include "midi/RecordingDevice.h"
 
+// Notes what happens to the device, and when it goes.
+class LoggingDevice : public vocarine::RecordingDevice {
+public:
+    explicit LoggingDevice(std::vector<std::string>& log) : log_(log) {}
+    ~LoggingDevice() override { log_.push_back("gone"); }
+    void Reset() override
+    {
+        log_.push_back("reset");
+        RecordingDevice::Reset();
+    }
+    void Close() override
+    {
+        log_.push_back("close");
+        RecordingDevice::Close();
+    }
+
+private:
+    std::vector<std::string>& log_;
+};
+
 // Runs the event loop until `done` holds or `timeoutMs` has passed.
 bool WaitFor(const std::function<bool()>& done, int timeoutMs);
 
