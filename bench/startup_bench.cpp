@@ -146,12 +146,37 @@ public:
         if (jack != nullptr && jack->Seen() != 0)
             run.jack = Milliseconds(Clock::time_point(Clock::duration(jack->Seen())) - start);
 
-        kill(pid, SIGTERM);
+        // Closed as a user closes it: a process killed while it opens a JACK
+        // client can leave the JACK metadata database locked for good.
+        if (main != 0)
+            AskToClose(main);
         int status = 0;
-        waitpid(pid, &status, 0);
+        const auto closing = Clock::now();
+        while (waitpid(pid, &status, WNOHANG) == 0) {
+            if (Clock::now() - closing > std::chrono::seconds(5)) {
+                kill(pid, SIGTERM);
+                waitpid(pid, &status, 0);
+                break;
+            }
+            usleep(2000);
+        }
         // Let the servers see the process gone before the next one starts.
         usleep(50000);
         return run;
+    }
+
+    // What a window manager sends when the user clicks the close button.
+    void AskToClose(Window window)
+    {
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display_, window, False, NoEventMask, &event);
+        XFlush(display_);
     }
 
     bool HasDamage()

@@ -10,12 +10,17 @@
 #include <vector>
 
 #include "audio/AudioInput.h"
+#include "audio/RtAudioInputs.h"
 
 namespace vocarine {
 
 // Every input of the system, in the order the device list shows them. Never
 // throws; a system that cannot be reached adds no device.
 AudioDeviceList SystemInputDevices();
+
+// The lister of the desktop's and ALSA's inputs, from the RtAudio module
+// (loaded on the first call); nullptr when the module cannot be loaded.
+AddRtAudioInputsFunction RtAudioInputs();
 
 // Names of the JACK clients that have audio output ports, in the server's
 // order; nullopt when no JACK server runs (the default one, or the one

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "audio/AudioInput.h"
+#include "audio/SystemInputs.h"
 #include "audio/WavFile.h"
 #include "audio/WavFileDevice.h"
 
@@ -331,3 +332,20 @@ TEST(AudioInputsTest, TheProviderReplacesTheSystemsDevices)
 }
 
 }  // namespace
+
+// The desktop's and ALSA's inputs come from a module loaded at run time: it
+// must be found, and listing opens nothing.
+TEST(AudioInputsTest, TheRtAudioModuleLoadsAndListsInputsUnopened)
+{
+    const AddRtAudioInputsFunction addRtAudioInputs = RtAudioInputs();
+    ASSERT_NE(addRtAudioInputs, nullptr);
+    AudioDeviceList devices;
+    devices.push_back(std::make_unique<WavFileDevice>("earlier", "no-such-take.wav"));
+    addRtAudioInputs(devices);
+    ASSERT_GE(devices.size(), 1u);
+    EXPECT_EQ(devices.front()->Name(), "earlier");  // added after what was there
+    for (const auto& device : devices) {
+        EXPECT_FALSE(device->Name().empty());
+        EXPECT_FALSE(device->IsOpen());
+    }
+}
