@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -135,6 +136,45 @@ std::optional<std::vector<std::string>> JackMidiInputPorts()
     }
     jack_client_close(client);
     return names;
+}
+
+namespace {
+
+struct StartupHold {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool held = false;
+};
+
+StartupHold& Hold()
+{
+    static StartupHold hold;
+    return hold;
+}
+
+}  // namespace
+
+void HoldStartupWork()
+{
+    std::lock_guard lock(Hold().mutex);
+    Hold().held = true;
+}
+
+void ReleaseStartupWork()
+{
+    {
+        std::lock_guard lock(Hold().mutex);
+        if (!Hold().held)
+            return;
+        Hold().held = false;
+    }
+    Hold().released.notify_all();
+}
+
+void WaitForStartupWork()
+{
+    std::unique_lock lock(Hold().mutex);
+    Hold().released.wait(lock, [] { return !Hold().held; });
 }
 
 void YieldToTheWindow()

@@ -64,6 +64,18 @@ private:
 // processor from the window's thread while that builds and paints the window.
 void YieldToTheWindow();
 
+// Start-up work that runs on workers (the synthesizer's audio output and
+// soundfont, the list of the system's MIDI ports) can be held until the
+// window is on the screen: on a machine with two processors it would take
+// one from the window or the X server just while the window is shown. Not
+// held unless the program asks; a release lets everything held go on. Who
+// needs the result at once (a wait for the port list or for the soundfont)
+// releases the hold first, so nothing can wait on a held worker.
+void HoldStartupWork();
+void ReleaseStartupWork();
+// Workers call this first: returns once the work is not held.
+void WaitForStartupWork();
+
 // The JACK MIDI ports that take MIDI in, by full name ("client:port"), in the
 // server's order, as RtMidi lists them; nullopt when no server answers.
 // Asked with one client that is never activated, which costs the server

@@ -94,8 +94,10 @@ TMaxMidi::TMaxMidi(MidiDeviceList devices) : devices_(std::move(devices)), share
 
 TMaxMidi::~TMaxMidi()
 {
-    if (lister_.joinable())
+    if (lister_.joinable()) {
+        ReleaseStartupWork();
         lister_.join();
+    }
 }
 
 void TMaxMidi::StartListing(DeviceProvider later)
@@ -116,6 +118,7 @@ void TMaxMidi::StartListing(DeviceProvider later)
     }
     try {
         lister_ = std::thread([this, later = std::move(later), finish] {
+            WaitForStartupWork();
             try {
                 listed_ = later();
             } catch (...) {
@@ -133,6 +136,7 @@ void TMaxMidi::WaitForList() const
 {
     if (!lister_.joinable())
         return;
+    ReleaseStartupWork();  // the list is wanted now
     lister_.join();
     auto& listed = const_cast<MidiDeviceList&>(listed_);
     for (auto& device : listed)

@@ -137,8 +137,10 @@ struct SynthDevice::Engine {
     ~Engine()
     {
         abandoned.store(true);
-        if (worker.joinable())
+        if (worker.joinable()) {
+            ReleaseStartupWork();  // a held worker would never end
             worker.join();
+        }
         Release();
     }
 
@@ -202,6 +204,7 @@ struct SynthDevice::Engine {
     // soundfonts in turn until one loads.
     void Run()
     {
+        WaitForStartupWork();
         predecessors.clear();
         // FluidSynth's library is loaded by a helper that gives way to the
         // window's thread; this worker keeps its priority, which the audio
@@ -483,6 +486,7 @@ bool SynthDevice::WaitUntilLoaded(std::chrono::milliseconds timeout)
 {
     if (!engine_)
         return false;
+    ReleaseStartupWork();  // the sound is wanted now
     std::unique_lock lock(engine_->waitMutex);
     engine_->loadDone.wait_for(lock, timeout, [this] { return engine_->settled; });
     return engine_->IsLoaded();

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "midi/Backends.h"
 #include "ui/AutoUnit3.h"
 #include "ui/MicUnit4.h"
 #include "ui/MidiUnit2.h"
@@ -176,13 +177,18 @@ void DestroyWindows()
 
 bool StartVocarine()
 {
+    // The synthesizer and the port list are made ready on workers once the
+    // main window is first painted (TForm1 lets them go on).
+    vocarine::HoldStartupWork();
     try {
         CreateWindows();
     } catch (const std::exception& error) {
+        vocarine::ReleaseStartupWork();
         ShowErrorBox(QString::fromUtf8(error.what()));
         DestroyWindows();
         return false;
     } catch (...) {
+        vocarine::ReleaseStartupWork();
         ShowErrorBox(QString());
         DestroyWindows();
         return false;

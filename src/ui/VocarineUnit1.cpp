@@ -28,6 +28,7 @@
 #include "core/AutoDrive.h"
 #include "core/Random.h"
 #include "core/Rotation.h"
+#include "midi/Backends.h"
 #include "ui/Application.h"
 #include "ui/Design.h"
 #include "ui/AutoUnit3.h"
@@ -155,13 +156,15 @@ TForm1::TForm1(QWidget* owner)
     State.CellDone.fill(0);
     State.CellRepeats.fill(0);
     CreateListening();
-    // The audio inputs are searched once the window is first painted (see
-    // paintEvent); a window that is never painted searches a little later.
-    QTimer::singleShot(AudioSearchFallbackMs, this, [this] { StartAudioInputSearch(); });
+    // The devices are made ready once the window is first painted (see
+    // paintEvent); a window that is never painted does it a little later.
+    QTimer::singleShot(AudioSearchFallbackMs, this, [this] { StartDeviceWork(); });
 }
 
 TForm1::~TForm1()
 {
+    // Workers still held would never end, and their owners wait for them.
+    vocarine::ReleaseStartupWork();
     // The search hands its result to this window: it ends first.
     if (audioInputSearch_.joinable())
         audioInputSearch_.join();
@@ -181,10 +184,17 @@ TForm1::~TForm1()
 void TForm1::paintEvent(QPaintEvent* event)
 {
     QMainWindow::paintEvent(event);
-    // The search asks the sound servers, the same ones the MIDI output talks
-    // to, and takes a processor: it waits until the window is on the screen.
+    // Opening the synthesizer, listing the ports and searching the inputs ask
+    // the sound servers and take a processor each: they wait until the window
+    // is on the screen, that is after this paint has been handed to it.
     if (!audioInputSearch_.joinable() && !audioInputsSearched_)
-        QTimer::singleShot(0, this, [this] { StartAudioInputSearch(); });
+        QTimer::singleShot(0, this, [this] { StartDeviceWork(); });
+}
+
+void TForm1::StartDeviceWork()
+{
+    vocarine::ReleaseStartupWork();
+    StartAudioInputSearch();
 }
 
 void TForm1::showEvent(QShowEvent* event)

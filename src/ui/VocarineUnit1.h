@@ -79,6 +79,7 @@ public:
     QAction* MicrophoneSetup1 = nullptr;
     bool AudioInputsSearched() const { return audioInputsSearched_; }
     // Starts the search now if it has not started (a window never shown, in tests).
+    void StartDeviceWork();
     void StartAudioInputSearch();
     // The input was opened, closed, switched or stopped: the status line
     // tells why there is no microphone (none found, none chosen, the open

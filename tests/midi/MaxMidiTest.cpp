@@ -2,11 +2,15 @@
 // an open, a reset and a close do, whichever device is behind them.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "midi/Backends.h"
 #include "midi/MaxMidi.h"
 #include "midi/RecordingDevice.h"
 
@@ -85,6 +89,42 @@ TEST(DeviceList, ComesFromTheProviderWhenOneIsSet)
     TMaxMidi midi;
     TMaxMidi::SetDeviceProvider({});
     EXPECT_EQ(Descriptions(midi), std::vector<std::string>{"From the provider"});
+}
+
+// While start-up work is held, the ports are not listed; whoever needs the
+// list (or lets the layer go) ends the hold instead of waiting on it forever.
+TEST(DeviceList, HeldStartUpWorkWaitsUntilTheListIsNeeded)
+{
+    for (const bool needList : {true, false}) {
+        std::atomic<bool> listed{false};
+        TMaxMidi::SetDeviceProvider(
+            [] {
+                MidiDeviceList list;
+                list.push_back(std::make_unique<RecordingDevice>("At once"));
+                return list;
+            },
+            [&listed] {
+                listed = true;
+                MidiDeviceList list;
+                list.push_back(std::make_unique<RecordingDevice>("Later"));
+                return list;
+            });
+        HoldStartupWork();
+        {
+            TMaxMidi midi;
+            TMaxMidi::SetDeviceProvider({});
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            EXPECT_FALSE(listed);
+            EXPECT_FALSE(midi.Listed());
+            char name[32];
+            EXPECT_EQ(midi.GetMidiOutDescription(0, name, sizeof name), 1);  // device 0 needs no list
+            if (needList) {
+                EXPECT_EQ(Descriptions(midi), (std::vector<std::string>{"At once", "Later"}));
+                EXPECT_TRUE(listed);
+            }
+        }  // without the list wanted: the layer going must not hang
+        ReleaseStartupWork();
+    }
 }
 
 TEST(OutputPort, PutsTheRecordsBytesToTheOpenDeviceAtOnce)

@@ -128,6 +128,42 @@ TEST_F(StartupSoundTest, TheMidiSetupListFillsItselfOnceThePortsAreListed)
     EXPECT_FALSE(Form2->isVisible());
 }
 
+// The program shows its window before it lists the ports and opens the
+// synthesizer: both begin once the window has been painted.
+TEST_F(StartupSoundTest, DeviceWorkBeginsOnceTheWindowIsPainted)
+{
+    std::atomic<bool> listed{false};
+    TMaxMidi::SetDeviceProvider(
+        [] {
+            SynthOptions options;
+            options.renderOffline = true;
+            MidiDeviceList list;
+            list.push_back(std::make_unique<SynthDevice>(options));
+            return list;
+        },
+        [&listed] {
+            listed = true;
+            MidiDeviceList list;
+            list.push_back(std::make_unique<RecordingDevice>("Port 1"));
+            return list;
+        });
+    WriteFile("majortonic.txt", DoMiSol);
+    ASSERT_TRUE(StartVocarine());
+    synth_ = dynamic_cast<SynthDevice*>(Form1->MaxMidi->Device(0));
+    ASSERT_NE(synth_, nullptr);
+    // No event handled yet, so nothing painted: the workers wait.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_FALSE(listed);
+    EXPECT_FALSE(synth_->Loaded());
+    EXPECT_EQ(Form1->MaxMidiOut->OpenDevice(), 0);
+    EXPECT_TRUE(Form1->MaxMidiOut->IsOpen());
+
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1));
+    QTRY_VERIFY_WITH_TIMEOUT(listed.load() && Form1->MaxMidi->Listed(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(synth_->Loaded(), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(Form2->DeviceCount, 2, 10000);
+}
+
 // Play and "Where's Do?" pressed before the soundfont has loaded: their notes
 // wait and sound, in order and in time, as soon as it has.
 TEST_F(StartupSoundTest, PlayPutWhileTheSynthesizerIsStillLoadingSoundsOnceLoaded)
