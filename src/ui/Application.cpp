@@ -146,9 +146,21 @@ void InstallFontSubstitutes()
 
 void CreateWindows()
 {
+    CreateMainWindow();
+    CreateSideWindows();
+}
+
+void CreateMainWindow()
+{
+    Form1 = new TForm1();
+}
+
+void CreateSideWindows()
+{
+    if (Form2 != nullptr)
+        return;
     // Form2 lists the output devices through Form1's MIDI components while
     // it is built, so the order matters.
-    Form1 = new TForm1();
     Form2 = new TForm2();
     AutoForm = new TAutoForm();
     TonicForm = new TTonicForm();
@@ -181,7 +193,7 @@ bool StartVocarine()
     // main window is first painted (TForm1 lets them go on).
     vocarine::HoldStartupWork();
     try {
-        CreateWindows();
+        CreateMainWindow();
     } catch (const std::exception& error) {
         vocarine::ReleaseStartupWork();
         ShowErrorBox(QString::fromUtf8(error.what()));
@@ -193,6 +205,19 @@ bool StartVocarine()
         DestroyWindows();
         return false;
     }
+    // The hidden windows are made once the main window is on the screen: it
+    // appears that much sooner.
+    QObject::connect(Form1, &TForm1::OnScreen, Form1, [] {
+        try {
+            CreateSideWindows();
+            return;
+        } catch (const std::exception& error) {
+            ShowErrorBox(QString::fromUtf8(error.what()));
+        } catch (...) {
+            ShowErrorBox(QString());
+        }
+        QCoreApplication::exit(0);
+    });
     Form1->show();
     return true;
 }

@@ -38,12 +38,19 @@ void InstallFontSubstitutes();
 // Throws what their construction throws.
 void CreateWindows();
 
+// The two halves of CreateWindows: Form1, then the windows that stay hidden
+// until asked for (made once only).
+void CreateMainWindow();
+void CreateSideWindows();
+
 // Deletes the windows in reverse order and clears the globals.
 void DestroyWindows();
 
-// Creates the windows and shows the main window. An exception on the way is
-// shown in the error box; the windows made so far are deleted and the answer
-// is false (the event loop must not run then).
+// Creates the main window and shows it; the other windows are made once it
+// is on the screen. An exception on the way is shown in the error box; the
+// windows made so far are deleted and the answer is false (the event loop
+// must not run then). Should making the other windows fail later, the error
+// box is shown and the program ends.
 bool StartVocarine();
 
 // Keeps Qt's chatter off the terminal; fatal and critical messages reach

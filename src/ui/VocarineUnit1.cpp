@@ -187,12 +187,16 @@ void TForm1::paintEvent(QPaintEvent* event)
     // Opening the synthesizer, listing the ports and searching the inputs ask
     // the sound servers and take a processor each: they wait until the window
     // is on the screen, that is after this paint has been handed to it.
-    if (!audioInputSearch_.joinable() && !audioInputsSearched_)
+    if (!onScreen_)
         QTimer::singleShot(0, this, [this] { StartDeviceWork(); });
 }
 
 void TForm1::StartDeviceWork()
 {
+    if (onScreen_)
+        return;
+    onScreen_ = true;
+    emit OnScreen();
     vocarine::ReleaseStartupWork();
     StartAudioInputSearch();
 }

@@ -163,6 +163,9 @@ public slots:
 
 signals:
     void AudioInputsFound();
+    // Once, when the window is first on the screen (or a second after it was
+    // shown, should it never be painted), before the devices are made ready.
+    void OnScreen();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -218,6 +221,7 @@ private:
     QString audioStatus_;  // why nothing is heard
     std::thread audioInputSearch_;
     bool audioInputsSearched_ = false;
+    bool onScreen_ = false;
     QString listenStatus_; // what went wrong with the last take
 };
 

@@ -24,6 +24,7 @@
 #include "midi/MaxMidi.h"
 #include "ui/Application.h"
 #include "ui/AutoUnit3.h"
+#include "ui/MicUnit4.h"
 #include "ui/MidiUnit2.h"
 #include "ui/OpenDialog.h"
 #include "ui/Playback.h"
@@ -465,6 +466,9 @@ TEST_F(MainWindowTest, StartShowsOnlyTheMainWindow)
     UseDevices({true});
     ASSERT_TRUE(StartVocarine());
     EXPECT_TRUE(Form1->isVisible());
+    // The hidden windows are made once the main window is on the screen.
+    EXPECT_EQ(Form2, nullptr);
+    ASSERT_TRUE(WaitFor([] { return MicForm != nullptr; }, 5000));
     ASSERT_NE(TonicForm, nullptr);
     EXPECT_FALSE(Form2->isVisible());
     EXPECT_FALSE(AutoForm->isVisible());

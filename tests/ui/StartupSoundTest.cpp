@@ -123,7 +123,7 @@ TEST_F(StartupSoundTest, TheMidiSetupListFillsItselfOnceThePortsAreListed)
     CreateWindows();
     EXPECT_EQ(Form2->DeviceCount, 0);
     go = true;
-    QTRY_COMPARE_WITH_TIMEOUT(Form2->DeviceCount, 2, 10000);
+    ASSERT_TRUE(WaitFor([&] { return Form2->DeviceCount == 2; }, 10000));
     EXPECT_EQ(Form2->ListBox1->item(1)->text(), "Port 1");
     EXPECT_FALSE(Form2->isVisible());
 }
@@ -155,13 +155,14 @@ TEST_F(StartupSoundTest, DeviceWorkBeginsOnceTheWindowIsPainted)
     std::this_thread::sleep_for(300ms);
     EXPECT_FALSE(listed);
     EXPECT_FALSE(synth_->Loaded());
+    EXPECT_EQ(Form2, nullptr);  // nor are the hidden windows made yet
     EXPECT_EQ(Form1->MaxMidiOut->OpenDevice(), 0);
     EXPECT_TRUE(Form1->MaxMidiOut->IsOpen());
 
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1));
-    QTRY_VERIFY_WITH_TIMEOUT(listed.load() && Form1->MaxMidi->Listed(), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(synth_->Loaded(), 20000);
-    QTRY_COMPARE_WITH_TIMEOUT(Form2->DeviceCount, 2, 10000);
+    ASSERT_TRUE(WaitFor([&] { return listed.load() && Form1->MaxMidi->Listed(); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return synth_->Loaded(); }, 20000));
+    ASSERT_TRUE(WaitFor([&] { return Form2 != nullptr && Form2->DeviceCount == 2; }, 10000));
 }
 
 // Play and "Where's Do?" pressed before the soundfont has loaded: their notes
@@ -226,7 +227,7 @@ TEST_F(StartupSoundTest, ASoundfontThatFailsToLoadIsToldInTheStatusLine)
     options.soundfonts = {damaged.toStdString()};
     StartWithSynth(options);
     // The open itself went through; the load fails on the synthesizer's worker.
-    QTRY_VERIFY_WITH_TIMEOUT(Form1->StatusText().contains("could not be loaded"), 20000);
+    ASSERT_TRUE(WaitFor([&] { return Form1->StatusText().contains("could not be loaded"); }, 20000));
     EXPECT_TRUE(Form1->StatusText().contains("damaged.sf2")) << Form1->StatusText().toStdString();
     EXPECT_FALSE(Form1->MaxMidiOut->IsOpen());
     EXPECT_FALSE(Form1->statusBar()->isHidden());
