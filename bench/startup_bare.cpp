@@ -64,6 +64,7 @@ public:
         (new Panel(client))->setGeometry(213, 69, 479, 369);
         button(client, QStringLiteral("Display"), {59, 297, 123, 37})->setFont(DesignFont(20));
         button(client, QStringLiteral("Play"), {59, 247, 123, 37})->setFont(DesignFont(20));
+        button(client, QStringLiteral("Sing"), {59, 347, 123, 37})->setFont(DesignFont(20));
         auto* tempo = new QSlider(Qt::Horizontal, client);
         tempo->setGeometry(457, 500, 184, 55);
         tempo->setRange(50, 2000);
@@ -79,7 +80,13 @@ public:
         staticText(another, QStringLiteral("Come back to this one again"), {111, 33, 173, 20});
         staticText(another, QStringLiteral("Done with this cell"), {111, 64, 109, 20});
         staticText(client, QStringLiteral("Tempo"), {521, 474, 48, 20});
-        // The ten note labels, hidden until a cell is shown.
+        // The line of the grade, the ten note labels and their cents, hidden
+        // until a cell is shown or graded.
+        auto* grade = new QLabel(client);
+        grade->setGeometry(213, 440, 479, 18);
+        grade->hide();
+        for (int j = 0; j < 10; ++j)
+            (new QLabel(client))->hide();
         for (int j = 0; j < 10; ++j) {
             auto* label = new QLabel(client);
             label->move(213 + 50 * j + 40, 200);
