@@ -6,6 +6,7 @@
 #   - the desktop entries pass desktop-file-validate, the AppStream metadata
 #     passes appstreamcli validate with no error or warning;
 #   - lintian finds no error (its warnings and notes are shown);
+#   - the program's RtAudio module is where the program looks for it;
 #   - Depends names the package of every library a program links, and
 #     fonts-liberation, qt6-qpa-plugins and libfluidsynth3 and libaubio5 (loaded at run time); Recommends is the soundfont;
 #   - the file name, the control file, the changelog, the metadata and the
@@ -141,6 +142,20 @@ else
   ok "lintian: no errors; $(grep -c '^W: ' <<<"$out") warnings, $(grep -c '^I: ' <<<"$out") notes"
 fi
 
+section "Modules"
+# The program finds its RtAudio module by a path relative to its own place.
+module_path=$(strings "$tree/usr/bin/vocarine" | grep -o -m1 '\.\./[^ ]*/vocarine-rtaudio\.so$')
+if strings "$tree/usr/bin/vocarine" | grep -q '^/.*/vocarine-rtaudio\.so$'; then
+  fault "/usr/bin/vocarine names a module in the folder it was built in"
+fi
+if [[ -z $module_path ]]; then
+  fault "/usr/bin/vocarine names no path to vocarine-rtaudio.so"
+elif [[ ! -f $tree/usr/bin/$module_path ]]; then
+  fault "/usr/bin/vocarine looks for its module at /usr/bin/$module_path, which the package does not hold"
+else
+  ok "/usr/bin/vocarine finds its module at $(realpath -m "/usr/bin/$module_path")"
+fi
+
 section "Dependencies"
 depends=$(field Depends)
 recommends=$(field Recommends)
@@ -156,6 +171,7 @@ done
 while IFS= read -r elf; do
   resolved=$(ldd "$elf")
   while IFS= read -r library; do
+    [[ $library == ld-linux* ]] && continue  # the dynamic loader, of libc6
     path=$(awk -v lib="$library" '$1 == lib && $2 == "=>" { print $3 }' <<<"$resolved")
     [[ $path == /* ]] || { fault "${elf#"$tree"} links $library, which is not found on this machine"; continue; }
     owner=

@@ -29,7 +29,9 @@ cmake -S "$root" -B "$dir" -G Ninja \
   -DCMAKE_CXX_FLAGS="$cxxflags" \
   -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
   -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" \
-  -DVOCARINE_BUILD_TESTS=OFF -DVOCARINE_BUILD_BENCH=OFF -DVOCARINE_SANITIZE=OFF >/dev/null
+  -DCMAKE_MODULE_LINKER_FLAGS="$ldflags" \
+  -DVOCARINE_BUILD_TESTS=OFF -DVOCARINE_BUILD_BENCH=OFF -DVOCARINE_SANITIZE=OFF \
+  -DVOCARINE_MODULES_FROM_BUILD=OFF >/dev/null
 cmake --build "$dir" -j "$jobs"
 
 rm -f "$dir"/vocarine_*.deb

@@ -243,8 +243,13 @@ private:
 
 }  // namespace
 
-// The RtAudio module: beside the installed program first, then where the
-// build put it. Loaded once and kept: its devices' code lives there.
+// Where the installed program finds the module, from its own folder: kept
+// whole in the binary, where the package check reads it.
+extern const char RtAudioModuleFromProgram[] = VOCARINE_RTAUDIO_MODULE_FROM_PROGRAM;
+
+// The RtAudio module: beside the installed program first, then (in a build
+// made for development) where the build put it. Loaded once and kept: its
+// devices' code lives there.
 AddRtAudioInputsFunction RtAudioInputs()
 {
     static const AddRtAudioInputsFunction add = [] () -> AddRtAudioInputsFunction {
@@ -252,8 +257,10 @@ AddRtAudioInputsFunction RtAudioInputs()
         std::error_code error;
         const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
         if (!error)
-            places.push_back(program.parent_path() / VOCARINE_RTAUDIO_MODULE_FROM_PROGRAM);
+            places.push_back(program.parent_path() / RtAudioModuleFromProgram);
+#ifdef VOCARINE_RTAUDIO_MODULE_BUILT
         places.emplace_back(VOCARINE_RTAUDIO_MODULE_BUILT);
+#endif
         for (const std::filesystem::path& place : places) {
             if (!std::filesystem::exists(place, error))
                 continue;
