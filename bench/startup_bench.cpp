@@ -119,7 +119,15 @@ public:
             return run;
 
         Window main = 0;
+        int status = 0;
+        bool ended = false;  // before it showed a window: it could not start
         while (!run.painted && Clock::now() - start < RunLimit) {
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                ended = true;
+                std::fprintf(stderr, "%s ended before it painted a window (status %d)\n", program.c_str(),
+                             WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+                break;
+            }
             WaitForEvents(std::chrono::milliseconds(100));
             while (XPending(display_) > 0) {
                 XEvent event;
@@ -141,18 +149,17 @@ public:
             }
         }
         // The synthesizer may still be on its way: give it a moment to show up.
-        while (jack != nullptr && jack->Seen() == 0 && Clock::now() - start < std::chrono::seconds(3))
+        while (!ended && jack != nullptr && jack->Seen() == 0 && Clock::now() - start < std::chrono::seconds(3))
             usleep(1000);
         if (jack != nullptr && jack->Seen() != 0)
             run.jack = Milliseconds(Clock::time_point(Clock::duration(jack->Seen())) - start);
 
         // Closed as a user closes it: a process killed while it opens a JACK
         // client can leave the JACK metadata database locked for good.
-        if (main != 0)
+        if (main != 0 && !ended)
             AskToClose(main);
-        int status = 0;
         const auto closing = Clock::now();
-        while (waitpid(pid, &status, WNOHANG) == 0) {
+        while (!ended && waitpid(pid, &status, WNOHANG) == 0) {
             if (Clock::now() - closing > std::chrono::seconds(5)) {
                 kill(pid, SIGTERM);
                 waitpid(pid, &status, 0);
@@ -265,8 +272,15 @@ void Measure(const char* condition, Watcher& watcher, int runs, const std::strin
 int main(int argc, char** argv)
 {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
-    const std::string program = argc > 2 ? argv[2] : VOCARINE_PROGRAM;
-    const std::string bare = argc > 3 ? argv[3] : VOCARINE_BARE_WINDOW;
+    // Each run starts in the cell folder: a path given from here is made whole.
+    const auto whole = [](const char* path) {
+        char* resolved = realpath(path, nullptr);
+        const std::string result = resolved != nullptr ? resolved : path;
+        std::free(resolved);
+        return result;
+    };
+    const std::string program = argc > 2 ? whole(argv[2]) : VOCARINE_PROGRAM;
+    const std::string bare = argc > 3 ? whole(argv[3]) : VOCARINE_BARE_WINDOW;
     const std::string folder = VOCARINE_CELLS_SOURCE_DIR;
 
     Display* display = XOpenDisplay(nullptr);
