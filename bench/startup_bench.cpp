@@ -14,7 +14,8 @@
 // first top-level window is mapped, the time to "painted" when something is
 // first drawn into it (an X DAMAGE report). The JACK column is when the
 // synthesizer's audio client appeared on the server (so it did open).
-// Prints the medians and their ratio, program over bare window.
+// Prints the medians and their ratio, program over bare window, and how soon
+// the program ends when its window is closed straight after the measure.
 #include <X11/Xlib.h>
 #include <X11/extensions/Xdamage.h>
 #include <jack/jack.h>
@@ -91,6 +92,8 @@ private:
 
 struct Run {
     std::optional<double> mapped, painted, jack;  // ms after exec
+    std::optional<double> closed;                 // ms from the close to the process's end
+    bool killed = false;                          // it did not end within 5 s of the close
 };
 
 class Watcher {
@@ -163,10 +166,13 @@ public:
             if (Clock::now() - closing > std::chrono::seconds(5)) {
                 kill(pid, SIGTERM);
                 waitpid(pid, &status, 0);
+                run.killed = true;
                 break;
             }
-            usleep(2000);
+            usleep(500);
         }
+        if (main != 0 && !ended && !run.killed)
+            run.closed = Milliseconds(Clock::now() - closing);
         // Let the servers see the process gone before the next one starts.
         usleep(50000);
         return run;
@@ -225,10 +231,13 @@ double Median(std::vector<double> values)
 }
 
 struct Summary {
-    std::vector<double> mapped, painted, jack;
-    int failed = 0;
+    std::vector<double> mapped, painted, jack, closed;
+    int failed = 0, killed = 0;
     void Add(const Run& run)
     {
+        killed += run.killed ? 1 : 0;
+        if (run.closed)
+            closed.push_back(*run.closed);
         if (!run.painted || !run.mapped) {
             ++failed;
             return;
@@ -261,6 +270,10 @@ void Measure(const char* condition, Watcher& watcher, int runs, const std::strin
         std::printf(", synthesizer on JACK %6.1f ms (%zu of %zu runs)", Median(vocarine.jack), vocarine.jack.size(),
                     vocarine.painted.size());
     std::printf("%s\n", vocarine.failed ? " (some runs showed no window)" : "");
+    // Closed straight after its first paint, while its devices are made ready.
+    std::printf("              ended %.1f ms after the close (worst %.1f ms)%s\n", Median(vocarine.closed),
+                vocarine.closed.empty() ? -1.0 : *std::max_element(vocarine.closed.begin(), vocarine.closed.end()),
+                vocarine.killed ? ", some runs had to be killed" : "");
     std::printf("  bare window mapped %6.1f ms, painted %6.1f ms%s\n", Median(baseline.mapped), b,
                 baseline.failed ? " (some runs showed no window)" : "");
     std::printf("  ratio to first paint: %.2f\n", p > 0 && b > 0 ? p / b : 0.0);
