@@ -29,7 +29,6 @@ void SilenceAlsa()
     std::call_once(once, [] { snd_lib_error_set_handler(DiscardAlsaMessage); });
 }
 
-
 bool ApiCompiled(RtAudio::Api api)
 {
     std::vector<RtAudio::Api> apis;
