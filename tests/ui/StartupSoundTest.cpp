@@ -13,7 +13,9 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <thread>
+#include <vector>
 
 #include "../midi/SynthTestSupport.h"
 #include "WindowsTest.h"
@@ -53,28 +55,44 @@ protected:
         ASSERT_NE(synth_, nullptr);
     }
 
+    // Device 0 comes from `first`, at once; the ports named in `later` follow
+    // from the lister, which notes that it began and then waits until the
+    // test lets it go on (or five seconds pass).
+    void ListPortsLate(std::function<std::unique_ptr<vocarine::MidiDevice>()> first, std::vector<std::string> later)
+    {
+        TMaxMidi::SetDeviceProvider(
+            [first] {
+                MidiDeviceList list;
+                list.push_back(first());
+                return list;
+            },
+            [this, later] {
+                listerBegan_ = true;
+                for (int i = 0; i < 500 && !listerGo_; ++i)
+                    std::this_thread::sleep_for(10ms);
+                MidiDeviceList list;
+                for (const std::string& name : later)
+                    list.push_back(std::make_unique<RecordingDevice>(name));
+                return list;
+            });
+    }
+
     SynthDevice* synth_ = nullptr;
+    // Kept by the fixture: the lister may still read them after a test's body.
+    std::atomic<bool> listerBegan_{false};
+    std::atomic<bool> listerGo_{false};
 };
+
+std::unique_ptr<vocarine::MidiDevice> Recorder0()
+{
+    return std::make_unique<RecordingDevice>("Recorder 0");
+}
 
 TEST_F(StartupSoundTest, TheMidiSetupListShownStraightAfterStartUpIsComplete)
 {
     // The system's ports take their time to be listed, as a JACK server's do:
     // here until the test lets the lister go (or five seconds pass).
-    std::atomic<bool> go{false};
-    TMaxMidi::SetDeviceProvider(
-        [] {
-            MidiDeviceList list;
-            list.push_back(std::make_unique<RecordingDevice>("Recorder 0"));
-            return list;
-        },
-        [&go] {
-            for (int i = 0; i < 500 && !go; ++i)
-                std::this_thread::sleep_for(10ms);
-            MidiDeviceList list;
-            list.push_back(std::make_unique<RecordingDevice>("Port 1"));
-            list.push_back(std::make_unique<RecordingDevice>("Port 2"));
-            return list;
-        });
+    ListPortsLate(Recorder0, {"Port 1", "Port 2"});
     WriteFile("majortonic.txt", DoMiSol);
     CreateWindows();
     // Start-up went on without the list, and device 0 opened meanwhile.
@@ -82,9 +100,9 @@ TEST_F(StartupSoundTest, TheMidiSetupListShownStraightAfterStartUpIsComplete)
     EXPECT_EQ(Form1->MaxMidiOut->OpenDevice(), 0);
 
     // Shown while the ports are still being listed.
-    std::thread lister([&go] {
+    std::thread lister([this] {
         std::this_thread::sleep_for(200ms);
-        go = true;
+        listerGo_ = true;
     });
     Form1->MIDISetup2Click(Form1->MIDISetup2);
     lister.join();
@@ -105,24 +123,11 @@ TEST_F(StartupSoundTest, TheMidiSetupListShownStraightAfterStartUpIsComplete)
 
 TEST_F(StartupSoundTest, TheMidiSetupListFillsItselfOnceThePortsAreListed)
 {
-    std::atomic<bool> go{false};
-    TMaxMidi::SetDeviceProvider(
-        [] {
-            MidiDeviceList list;
-            list.push_back(std::make_unique<RecordingDevice>("Recorder 0"));
-            return list;
-        },
-        [&go] {
-            for (int i = 0; i < 500 && !go; ++i)
-                std::this_thread::sleep_for(10ms);
-            MidiDeviceList list;
-            list.push_back(std::make_unique<RecordingDevice>("Port 1"));
-            return list;
-        });
+    ListPortsLate(Recorder0, {"Port 1"});
     WriteFile("majortonic.txt", DoMiSol);
     CreateWindows();
     EXPECT_EQ(Form2->DeviceCount, 0);
-    go = true;
+    listerGo_ = true;
     ASSERT_TRUE(WaitFor([&] { return Form2->DeviceCount == 2; }, 10000));
     EXPECT_EQ(Form2->ListBox1->item(1)->text(), "Port 1");
     EXPECT_FALSE(Form2->isVisible());
@@ -132,35 +137,28 @@ TEST_F(StartupSoundTest, TheMidiSetupListFillsItselfOnceThePortsAreListed)
 // synthesizer: both begin once the window has been painted.
 TEST_F(StartupSoundTest, DeviceWorkBeginsOnceTheWindowIsPainted)
 {
-    std::atomic<bool> listed{false};
-    TMaxMidi::SetDeviceProvider(
-        [] {
+    listerGo_ = true;  // the lister itself does not wait here: only the hold may
+    ListPortsLate(
+        []() -> std::unique_ptr<vocarine::MidiDevice> {
             SynthOptions options;
             options.renderOffline = true;
-            MidiDeviceList list;
-            list.push_back(std::make_unique<SynthDevice>(options));
-            return list;
+            return std::make_unique<SynthDevice>(options);
         },
-        [&listed] {
-            listed = true;
-            MidiDeviceList list;
-            list.push_back(std::make_unique<RecordingDevice>("Port 1"));
-            return list;
-        });
+        {"Port 1"});
     WriteFile("majortonic.txt", DoMiSol);
     ASSERT_TRUE(StartVocarine());
     synth_ = dynamic_cast<SynthDevice*>(Form1->MaxMidi->Device(0));
     ASSERT_NE(synth_, nullptr);
     // No event handled yet, so nothing painted: the workers wait.
     std::this_thread::sleep_for(300ms);
-    EXPECT_FALSE(listed);
+    EXPECT_FALSE(listerBegan_);
     EXPECT_FALSE(synth_->Loaded());
     EXPECT_EQ(Form2, nullptr);  // nor are the hidden windows made yet
     EXPECT_EQ(Form1->MaxMidiOut->OpenDevice(), 0);
     EXPECT_TRUE(Form1->MaxMidiOut->IsOpen());
 
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Form1));
-    ASSERT_TRUE(WaitFor([&] { return listed.load() && Form1->MaxMidi->Listed(); }, 10000));
+    ASSERT_TRUE(WaitFor([&] { return listerBegan_.load() && Form1->MaxMidi->Listed(); }, 10000));
     ASSERT_TRUE(WaitFor([&] { return synth_->Loaded(); }, 20000));
     ASSERT_TRUE(WaitFor([&] { return Form2 != nullptr && Form2->DeviceCount == 2; }, 10000));
 }
