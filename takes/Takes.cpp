@@ -392,21 +392,14 @@ WavAudio TakeRenderer::Render(const TakeDescription& take, std::vector<double>* 
     return audio;
 }
 
-TakeDescription CellTake(const Cell& cell, int32_t keyOffset, const std::vector<double>& detunesCents,
-                         const std::vector<int>& skip, int program, int octaves, double seconds, double leadIn)
+TakeDescription PitchesTake(const std::vector<double>& midis, int program, double seconds, double leadIn)
 {
-    NoteTableArray table;
-    BuildNoteTable(table);
     TakeDescription take;
     take.program = program;
     double t = leadIn;
-    for (int j = 0; j < std::clamp<int32_t>(cell.count, 0, MaxNotes); ++j) {
-        if (std::find(skip.begin(), skip.end(), j) != skip.end()) {
-            continue;
-        }
-        const double detune = static_cast<std::size_t>(j) < detunesCents.size() ? detunesCents[static_cast<std::size_t>(j)] : 0.0;
+    for (const double midi : midis) {
         TakeNote note;
-        note.midi = WrittenMidi(table, cell.notes[static_cast<std::size_t>(j)], keyOffset) + 12.0 * octaves + detune / 100.0;
+        note.midi = midi;
         note.start = t;
         note.seconds = seconds;
         take.notes.push_back(note);
@@ -414,6 +407,23 @@ TakeDescription CellTake(const Cell& cell, int32_t keyOffset, const std::vector<
     }
     take.seconds = t + 0.3;
     return take;
+}
+
+TakeDescription CellTake(const Cell& cell, int32_t keyOffset, const std::vector<double>& detunesCents,
+                         const std::vector<int>& skip, int program, int octaves, double seconds, double leadIn)
+{
+    NoteTableArray table;
+    BuildNoteTable(table);
+    std::vector<double> midis;
+    for (int j = 0; j < std::clamp<int32_t>(cell.count, 0, MaxNotes); ++j) {
+        if (std::find(skip.begin(), skip.end(), j) != skip.end()) {
+            continue;
+        }
+        const double detune = static_cast<std::size_t>(j) < detunesCents.size() ? detunesCents[static_cast<std::size_t>(j)] : 0.0;
+        midis.push_back(WrittenMidi(table, cell.notes[static_cast<std::size_t>(j)], keyOffset) + 12.0 * octaves +
+                        detune / 100.0);
+    }
+    return PitchesTake(midis, program, seconds, leadIn);
 }
 
 Verdict ExpectedVerdict(double cents)

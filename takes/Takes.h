@@ -67,6 +67,11 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// A take of the pitches `midis` (MIDI numbers, fractions for cents) sung by
+// `program`, each held `seconds`, 0.2 s apart, after `leadIn` seconds of silence.
+TakeDescription PitchesTake(const std::vector<double>& midis, int program = VoiceOohs, double seconds = 0.5,
+                            double leadIn = 0.3);
+
 // A take of `cell` sung in `keyOffset` by `program`: every note at its written
 // pitch moved by `octaves` and by its entry of `detunesCents` (missing
 // entries: 0), the notes whose indices are in `skip` left out; each note held

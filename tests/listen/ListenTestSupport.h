@@ -31,19 +31,7 @@ inline takes::TakeRenderer& Renderer()
 inline takes::TakeDescription SungTake(const std::vector<double>& midis, int program = takes::VoiceOohs,
                                        double seconds = 0.5)
 {
-    takes::TakeDescription take;
-    take.program = program;
-    double t = 0.3;
-    for (double midi : midis) {
-        takes::TakeNote note;
-        note.midi = midi;
-        note.start = t;
-        note.seconds = seconds;
-        take.notes.push_back(note);
-        t += seconds + 0.2;
-    }
-    take.seconds = t + 0.3;
-    return take;
+    return takes::PitchesTake(midis, program, seconds);
 }
 
 // Output and exit status of a command line.
